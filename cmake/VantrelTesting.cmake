@@ -1,0 +1,22 @@
+# vantrel_add_test(NAME <name> TARGET <target> [ARGS ...] [WINDOW])
+# Registers a test binary with CTest: natively it runs directly, in the Windows presets it
+# runs under Wine through scripts/wine-run.sh (throwaway WINEPREFIX inside build/, Xvfb).
+# Wine tests share one prefix (registry, AppData), so they hold a common resource lock.
+function(vantrel_add_test)
+  cmake_parse_arguments(T "WINDOW" "NAME;TARGET;TIMEOUT" "ARGS" ${ARGN})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 600)
+  endif()
+  if(VANTREL_WINDOWS)
+    add_test(NAME ${T_NAME}
+      COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-run.sh $<TARGET_FILE:${T_TARGET}> ${T_ARGS}
+      WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+    set_tests_properties(${T_NAME} PROPERTIES
+      RESOURCE_LOCK wineprefix
+      ENVIRONMENT "VANTREL_WINEPREFIX=${CMAKE_BINARY_DIR}/../wineprefix;VANTREL_DIST=${VANTREL_DIST_DIR}")
+  else()
+    add_test(NAME ${T_NAME} COMMAND $<TARGET_FILE:${T_TARGET}> ${T_ARGS}
+      WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+  endif()
+  set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT})
+endfunction()

@@ -1,0 +1,114 @@
+#!/usr/bin/env bash
+# Installs everything a fresh Debian machine needs to build and test Vantrel, and
+# cross-builds libpng for both MinGW targets. Idempotent and quiet when all is there.
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+CACHE="${VANTREL_DEPS:-$ROOT/.deps}"
+SUDO=""
+[ "$(id -u)" = 0 ] || SUDO="sudo"
+
+log() { echo "setup: $*" >&2; }
+
+APT_PACKAGES=(
+  cmake g++ clang-14 make pkg-config dpkg-dev
+  mingw-w64 mingw-w64-tools libz-mingw-w64-dev
+  libpng-dev zlib1g-dev googletest libbenchmark-dev
+  wine wine64 wine32:i386 xvfb xauth x11-utils
+  icoutils python3-pil imagemagick pngcheck
+)
+
+missing_packages() {
+  local p
+  for p in "${APT_PACKAGES[@]}"; do
+    if ! dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null | grep -q '^install ok installed$'; then
+      echo "$p"
+    fi
+  done
+}
+
+ensure_sources() {
+  local changed=0
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $SUDO dpkg --add-architecture i386
+    changed=1
+  fi
+  # Source entries for the same suites as the binary ones, so apt-get source can
+  # fetch Debian's own libpng1.6 with its security patches.
+  local src=/etc/apt/sources.list.d/vantrel-deb-src.sources
+  if [ ! -f "$src" ]; then
+    local f
+    for f in /etc/apt/sources.list.d/*.sources; do
+      [ -f "$f" ] || continue
+      [ "$f" = "$src" ] && continue
+      grep -q 'debian' "$f" || continue
+      awk 'BEGIN{RS="";ORS="\n\n"} /Types:[^\n]*deb/ && /debian/ {sub(/Types:[^\n]*/,"Types: deb-src"); print}' "$f"
+    done | $SUDO tee "$src" >/dev/null
+    if [ ! -s "$src" ] && [ -f /etc/apt/sources.list ]; then
+      grep -E '^deb ' /etc/apt/sources.list | sed 's/^deb /deb-src /' | $SUDO tee /etc/apt/sources.list.d/vantrel-deb-src.list >/dev/null
+      $SUDO rm -f "$src"
+    fi
+    changed=1
+  fi
+  echo "$changed"
+}
+
+install_packages() {
+  local changed missing
+  changed=$(ensure_sources)
+  missing=$(missing_packages || true)
+  if [ -n "$missing" ] || [ "$changed" = 1 ] || [ ! -d /var/lib/apt/lists ] || \
+     ! ls /var/lib/apt/lists/*Sources* >/dev/null 2>&1; then
+    log "installing packages: $(echo $missing | tr '\n' ' ')"
+    $SUDO apt-get update -qq >/dev/null
+    if [ -n "$missing" ]; then
+      # shellcheck disable=SC2086
+      DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends $missing >/dev/null
+    fi
+  fi
+}
+
+# Cross-build Debian's libpng1.6 for one MinGW target into $CACHE/<triplet>.
+build_libpng() {
+  local triplet="$1"
+  local prefix="$CACHE/$triplet"
+  [ -f "$prefix/lib/libpng16.a" ] && [ -f "$prefix/include/png.h" ] && return 0
+  mkdir -p "$CACHE/src"
+  local srcdir
+  srcdir=$(find "$CACHE/src" -maxdepth 1 -type d -name 'libpng1.6-*' | sort -V | tail -1)
+  if [ -z "$srcdir" ]; then
+    log "fetching Debian's libpng1.6 source"
+    local versions v ok=0
+    versions=$(apt-cache showsrc libpng1.6 | awk '/^Version:/{print $2}' | sort -rV | uniq)
+    for v in $versions; do
+      if (cd "$CACHE/src" && apt-get source -qq --download-only "libpng1.6=$v" >/dev/null 2>&1); then
+        (cd "$CACHE/src" && dpkg-source -x --no-check "libpng1.6_${v#*:}.dsc" >/dev/null 2>&1) && ok=1 && break
+      fi
+      log "libpng1.6 $v did not download; trying an older version"
+    done
+    [ "$ok" = 1 ] || { log "could not fetch libpng1.6 source"; exit 1; }
+    srcdir=$(find "$CACHE/src" -maxdepth 1 -type d -name 'libpng1.6-*' | sort -V | tail -1)
+  fi
+  log "cross-building libpng for $triplet"
+  local bdir="$CACHE/build-$triplet"
+  rm -rf "$bdir"
+  cmake -S "$srcdir" -B "$bdir" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-$triplet.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" \
+    -DPNG_SHARED=OFF -DPNG_STATIC=ON -DPNG_TESTS=OFF -DPNG_EXECUTABLES=OFF -DPNG_TOOLS=OFF \
+    -DSKIP_INSTALL_PROGRAMS=ON -DSKIP_INSTALL_FILES=ON \
+    -DZLIB_LIBRARY="/usr/$triplet/lib/libz.a" -DZLIB_INCLUDE_DIR="/usr/$triplet/include" \
+    >"$bdir.log" 2>&1 || { cat "$bdir.log" >&2; exit 1; }
+  cmake --build "$bdir" -j"$(nproc)" >>"$bdir.log" 2>&1 || { tail -50 "$bdir.log" >&2; exit 1; }
+  cmake --install "$bdir" >>"$bdir.log" 2>&1 || { tail -50 "$bdir.log" >&2; exit 1; }
+  # The static library name differs between libpng's build variants; keep one stable name.
+  if [ ! -f "$prefix/lib/libpng16.a" ]; then
+    local a
+    a=$(find "$prefix/lib" -name 'libpng*.a' | head -1)
+    [ -n "$a" ] && cp "$a" "$prefix/lib/libpng16.a"
+  fi
+  rm -rf "$bdir"
+}
+
+install_packages
+build_libpng x86_64-w64-mingw32
+build_libpng i686-w64-mingw32

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Runs a Windows program under Wine in the project's throwaway prefix (never ~/.wine).
+# The prefix is created once with wineboot; an Xvfb display is started when none is set.
+set -u
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+export WINEPREFIX="${VANTREL_WINEPREFIX:-$ROOT/build/wineprefix}"
+export WINEDEBUG="${WINEDEBUG:--all}"
+# No Mono or Gecko download prompts: nothing here needs them.
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+mkdir -p "$(dirname "$WINEPREFIX")"
+
+if [ -z "${DISPLAY:-}" ]; then
+  # One shared Xvfb for ad-hoc runs, kept for later calls.
+  XLOCK="$(dirname "$WINEPREFIX")/xvfb.display"
+  (
+    flock 8
+    if [ -f "$XLOCK" ] && kill -0 "$(cut -d' ' -f2 "$XLOCK")" 2>/dev/null; then exit 0; fi
+    for n in $(seq 91 120); do
+      [ -e "/tmp/.X$n-lock" ] && continue
+      Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+      pid=$!
+      for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
+      echo ":$n $pid" > "$XLOCK"
+      exit 0
+    done
+  ) 8>"$XLOCK.lock"
+  export DISPLAY="$(cut -d' ' -f1 "$XLOCK")"
+fi
+
+(
+  flock 9
+  if [ ! -f "$WINEPREFIX/.vantrel-ready" ]; then
+    echo "wine-run: creating WINEPREFIX $WINEPREFIX" >&2
+    wineboot -i >/dev/null 2>&1
+    wineserver -w
+    touch "$WINEPREFIX/.vantrel-ready"
+  fi
+) 9>"$WINEPREFIX.lock"
+
+exec wine "$@"
