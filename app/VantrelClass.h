@@ -1,0 +1,65 @@
+// TVantrel: the marking engine. One object per process holds the files to work on,
+// the per-user data folder, the extensions that are never customised and the error
+// report of the operation in progress.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vantrel {
+
+class TVantrel {
+public:
+    // Creates the one engine object if none exists. A failure is re-raised with the
+    // message prefixed by "Unable to initialize application\r\n\r\n".
+    static void InitCore();
+    // The one engine object; throws "Core Not Initialized!" when none exists.
+    static TVantrel& Core();
+    // Destroys the engine object (program shutdown).
+    static void DoneCore();
+
+    ~TVantrel();
+    TVantrel(const TVantrel&) = delete;
+    TVantrel& operator=(const TVantrel&) = delete;
+
+    bool HasErrors = false;
+    std::wstring ListFileName;
+    std::vector<std::wstring> FileList;
+    std::wstring DataFolder;  // always ends with a backslash
+    std::vector<std::wstring> Errors;
+    std::vector<std::wstring> ExcludedExtensions;
+    bool KeepListFile = false;
+
+    // Replaces FileList with the existing files named by a selected-files list.
+    void LoadFileList(const std::wstring& listFilePath);
+
+    void ClearErrors();
+    // Appends the message and two empty lines to the report.
+    void AddErrorText(const std::wstring& text);
+    // Shows the report dialog when any file failed.
+    void ShowErrorReport();
+    // The report as shown, copied and saved: summary, blank line, report lines.
+    std::wstring ErrorReportText() const;
+
+    // Engine operations.
+    void ApplyOverlay(const std::wstring& overlayIconFile, int overlayIconIndex);
+    void ApplyColor(int color);
+    void RemoveOverlay();
+    void RemoveColor();
+    void RestoreDefault();
+    void RollbackAll();
+    void RefreshShellIcons();
+
+    // Path of the data folder's own list, which is never deleted at exit.
+    std::wstring SelectedFilesPath() const { return DataFolder + L"selectedfiles.dat"; }
+
+private:
+    TVantrel();
+    void WriteProgramLocation();
+    void InitDataFolder();
+
+    static std::unique_ptr<TVantrel> core_;
+};
+
+}  // namespace vantrel

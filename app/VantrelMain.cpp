@@ -1,0 +1,51 @@
+// Program entry of Vantrel.exe.
+#include <windows.h>
+#include <commctrl.h>
+#include <objbase.h>
+
+#include "app/CmdParams.h"
+#include "app/LogFile.h"
+#include "app/TextConv.h"
+#include "app/VantrelClass.h"
+#include "app/window/MainWindow.h"
+#include "app/window/kvProgress.h"
+
+using namespace vantrel;
+
+namespace {
+
+const wchar_t kApplicationTitle[] = L"Vantrel";
+
+void ShowFatalError(const std::wstring& message) {
+    MessageBoxW(nullptr, message.c_str(), kApplicationTitle, MB_OK | MB_ICONERROR | MB_TASKMODAL);
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_WIN95_CLASSES | ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&icc);
+
+    int exitCode = 0;
+    try {
+        TVantrel::InitCore();
+        if (!RunCommandLine()) RunMainWindow(kApplicationTitle);
+    } catch (const std::exception& e) {
+        ShowFatalError(Utf8ToWide(e.what()));
+        exitCode = 1;
+    } catch (...) {
+        ShowFatalError(L"Unknown failure");
+        exitCode = 1;
+    }
+
+    // Shutdown: the engine object goes last (list file deletion, "Program closed").
+    FreeProgress();
+    try {
+        TVantrel::DoneCore();
+    } catch (...) {
+    }
+    CloseLog();
+    if (SUCCEEDED(com)) CoUninitialize();
+    return exitCode;
+}
