@@ -602,4 +602,17 @@ void TAdvancedIcon::Assign(const TAdvancedIcon& source) {
     for (int i = 0; i < source.images_.Count(); ++i) images_.Add(source.images_.Get(i)->CreateCopy());
 }
 
+TBitmap IconImageToBgra(const TSubIcon& image) {
+    TBitmap colour, mask, result;
+    image.SplitToBitmaps(&colour, &mask);
+    if (colour.BitCount() == 32) {
+        for (int y = 0; y < colour.Height(); ++y)
+            for (int x = 0; x < colour.Width(); ++x)
+                if (colour.GetBgra(x, y).A != 0) return colour;
+        colour = colour.ConvertTo(24);
+    }
+    JoinColourAndMask(colour, &mask, result);
+    return result;
+}
+
 }  // namespace vantrel

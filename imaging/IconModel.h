@@ -209,4 +209,9 @@ private:
 // A cursor file's images; read like an icon and written as one.
 class TAdvancedCursor : public TAdvancedIcon {};
 
+// The image as 32-bit pixels with alpha, as it looks over a transparent background: a
+// 32-bit image with alpha as it is, any other image opaque where its mask is clear and
+// transparent where it is set.
+TBitmap IconImageToBgra(const TSubIcon& image);
+
 }  // namespace vantrel

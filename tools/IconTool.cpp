@@ -1,0 +1,137 @@
+// icontool: a look at what the icon model reads and writes.
+//
+//   icontool list <icon.ico>
+//       one line per image: index, size, bit depth, PNG or DIB entry, bytes
+//   icontool export <icon.ico> <folder>
+//       writes every image as <name>-<index>-<w>x<h>-<bits>.png (RGBA, as drawn over a
+//       transparent background)
+//   icontool build <out.ico> [--depth N] [--png-from W] <picture.png>...
+//       makes an icon with one image per picture, in order: at N bits (1, 4, 8, 24 or 32;
+//       default 32), stored as a PNG entry when the picture is at least W pixels wide
+//       (default 256)
+//
+// Exit status: 0 on success, 1 when the icon has no images, 2 on a usage error or failure.
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "imaging/IconModel.h"
+#include "imaging/PixelHelpers.h"
+#include "imaging/PngCodec.h"
+
+namespace fs = std::filesystem;
+using namespace vantrel;
+
+namespace {
+
+std::string Utf8(const fs::path& p) {
+    const std::u8string s = p.u8string();
+    return std::string(s.begin(), s.end());
+}
+
+int Usage() {
+    std::fputs(
+        "usage: icontool list <icon.ico>\n"
+        "       icontool export <icon.ico> <folder>\n"
+        "       icontool build <out.ico> [--depth N] [--png-from W] <picture.png>...\n",
+        stderr);
+    return 2;
+}
+
+int List(const fs::path& file) {
+    TAdvancedIcon icon;
+    if (!icon.LoadFromFile(file)) {
+        std::printf("%s: no images\n", Utf8(file).c_str());
+        return 1;
+    }
+    std::printf("%s: %d image(s)\n", Utf8(file).c_str(), int(icon.Images().Count()));
+    for (int i = 0; i < icon.Images().Count(); ++i) {
+        const TSubIcon* image = icon.Images()[i];
+        std::printf("%3d  %dx%d  %d bit  %s  %u bytes\n", i, image->GetWidth(), image->GetHeight(),
+                    image->GetBitDepth(), image->StoreAsPng() ? "PNG" : "DIB", unsigned(image->Header().BytesInRes));
+    }
+    return 0;
+}
+
+int Export(const fs::path& file, const fs::path& folder) {
+    TAdvancedIcon icon;
+    if (!icon.LoadFromFile(file)) {
+        std::printf("%s: no images\n", Utf8(file).c_str());
+        return 1;
+    }
+    fs::create_directories(folder);
+    for (int i = 0; i < icon.Images().Count(); ++i) {
+        const TSubIcon* image = icon.Images()[i];
+        const TBitmap pixels = IconImageToBgra(*image);
+        const std::string name = Utf8(file.stem()) + "-" + std::to_string(i) + "-" + std::to_string(image->GetWidth()) +
+                                 "x" + std::to_string(image->GetHeight()) + "-" +
+                                 std::to_string(image->GetBitDepth()) + ".png";
+        const fs::path out = folder / fs::u8path(name);
+        WriteWholeFile(out, EncodePngRgba(pixels));
+        std::printf("%s\n", Utf8(out).c_str());
+    }
+    return 0;
+}
+
+int Build(const std::vector<fs::path>& args) {
+    if (args.empty()) return Usage();
+    const fs::path out = args[0];
+    int depth = 32;
+    int pngFrom = 256;
+    std::vector<fs::path> pictures;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string a = Utf8(args[i]);
+        if ((a == "--depth" || a == "--png-from") && i + 1 < args.size()) {
+            const int value = std::stoi(Utf8(args[++i]));
+            (a == "--depth" ? depth : pngFrom) = value;
+        } else {
+            pictures.push_back(args[i]);
+        }
+    }
+    if (depth != 1 && depth != 4 && depth != 8 && depth != 24 && depth != 32) return Usage();
+    TAdvancedIcon icon;
+    for (const fs::path& path : pictures) {
+        TPngPicture picture = DecodePngPicture(ReadWholeFile(path));
+        TBitmap colour;
+        if (depth == 32) {
+            JoinColourAndMask(picture.Colour, &picture.Mask, colour);
+        } else if (depth == 8) {
+            if (!BuildExactPalette(picture.Colour, colour, true, false)) colour = picture.Colour.ConvertTo(8);
+        } else {
+            colour = picture.Colour.ConvertTo(depth);
+        }
+        icon.Images().AddFromBitmaps(colour, &picture.Mask, 0);
+        TSubIcon* image = icon.Images()[icon.Images().Count() - 1];
+        image->SetStoreAsPng(image->GetWidth() >= pngFrom);
+    }
+    icon.SaveToFile(out);
+    std::printf("%s: %d image(s)\n", Utf8(out).c_str(), int(icon.Images().Count()));
+    return 0;
+}
+
+int Run(const std::vector<fs::path>& args) {
+    if (args.empty()) return Usage();
+    const std::string command = Utf8(args[0]);
+    try {
+        if (command == "list" && args.size() == 2) return List(args[1]);
+        if (command == "export" && args.size() == 3) return Export(args[1], args[2]);
+        if (command == "build") return Build(std::vector<fs::path>(args.begin() + 1, args.end()));
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "icontool: %s\n", e.what());
+        return 2;
+    }
+    return Usage();
+}
+
+}  // namespace
+
+#ifdef _WIN32
+int wmain(int argc, wchar_t** argv) {
+#else
+int main(int argc, char** argv) {
+#endif
+    std::vector<fs::path> args;
+    for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+    return Run(args);
+}
