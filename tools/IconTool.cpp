@@ -8,7 +8,7 @@
 //   icontool build <out.ico> [--depth N] [--png-from W] <picture.png>...
 //       makes an icon with one image per picture, in order: at N bits (1, 4, 8, 24 or 32;
 //       default 32), stored as a PNG entry when the picture is at least W pixels wide
-//       (default 256)
+//       (default 256); below 32 bits, pixels less than half opaque become transparent
 //
 // Exit status: 0 on success, 1 when the icon has no images, 2 on a usage error or failure.
 #include <cstdio>
@@ -93,6 +93,9 @@ int Build(const std::vector<fs::path>& args) {
     TAdvancedIcon icon;
     for (const fs::path& path : pictures) {
         TPngPicture picture = DecodePngPicture(ReadWholeFile(path));
+        // Without alpha, a pixel is either shown or not: half-transparent edge and shadow
+        // pixels are left out rather than drawn solid.
+        if (depth < 32) MaskFromAlpha(picture.Colour, picture.Mask, 128);
         TBitmap colour;
         if (depth == 32) {
             JoinColourAndMask(picture.Colour, &picture.Mask, colour);
