@@ -45,6 +45,18 @@ bool ReadIconDibInfo(std::span<const std::uint8_t> data, TIconDibInfo& info) {
     return true;
 }
 
+bool IconDibPixelsFit(std::span<const std::uint8_t> data, const TIconDibInfo& info) {
+    const bool bitFields = info.Compression == BI_BITFIELDS && (info.BitCount == 16 || info.BitCount == 32);
+    if (info.Compression != BI_RGB && !bitFields) return false;
+    if (info.Width >= 6000 || info.Height >= 6000) return false;
+    std::uint64_t colours = info.ClrUsed;
+    if (colours == 0 && info.BitCount <= 8) colours = std::uint64_t(1) << info.BitCount;
+    const std::uint64_t bits = std::uint64_t(info.Planes) * info.BitCount;
+    const std::uint64_t rows = ((std::uint64_t(info.Width) * bits + 31) / 32) * 4 * info.Height;
+    const std::uint64_t needed = info.HeaderSize + (bitFields && info.HeaderSize == 40 ? 12 : 0) + 4 * colours + rows;
+    return needed <= data.size();
+}
+
 void SplitIconImage(std::span<const std::uint8_t> data, TBitmap* colour, TBitmap* mask) {
     if (IsPngStream(data)) {
         TPngPicture picture = DecodePngPicture(data);

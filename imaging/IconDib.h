@@ -26,6 +26,11 @@ struct TIconDibInfo {
 // False when the data does not hold a whole BITMAPINFOHEADER (40 bytes or more).
 bool ReadIconDibInfo(std::span<const std::uint8_t> data, TIconDibInfo& info);
 
+// True when the data holds the image's colour table and every colour (XOR) row, in a layout
+// this code can read (BI_RGB, or BI_BITFIELDS at 16 or 32 bits). The AND mask may be cut
+// short; its missing rows read as opaque.
+bool IconDibPixelsFit(std::span<const std::uint8_t> data, const TIconDibInfo& info);
+
 // Colour pixels at the image's depth (24 bits for a depth a bitmap cannot hold; black when
 // the pixels cannot be read) and the 1-bit AND mask, from a DIB icon image or a PNG stream.
 // Fails with "Invalid image" when the data holds neither.

@@ -150,6 +150,9 @@ void TSubIcon::UpdateHeader() {
     header_.Width = info.Width <= 255 ? std::uint8_t(info.Width) : 0;
     header_.Height = info.Height <= 255 ? std::uint8_t(info.Height) : 0;
     if (depth > 32 || info.Width >= kMaxSide || info.Height >= kMaxSide) throw Error(kInvalidImage);
+    // Pixels are only ever made for rows the data really holds, so a header cannot make
+    // this code allocate more than the data justifies.
+    if (!IconDibPixelsFit(data_, info)) throw Error(kInvalidImage);
 }
 
 int TSubIcon::GetWidth() const {

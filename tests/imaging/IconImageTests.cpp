@@ -137,6 +137,18 @@ TEST(IconImage, ImpossibleDibsAreInvalidImages) {
     EXPECT_EQ(FailureOf([&] { TFileIconImage::CreateFromData(HeaderFor(32), topDown); }), "Invalid image");
     EXPECT_EQ(FailureOf([&] { TFileIconImage::CreateFromData(HeaderFor(32), Bytes(dib.begin(), dib.begin() + 30)); }),
               "Invalid image");
+    // A header claiming more rows than the data holds, or compressed rows, cannot be read.
+    auto claims = dib;
+    claims[4] = 0x88, claims[5] = 0x13;  // 5000 pixels wide
+    EXPECT_EQ(FailureOf([&] { TFileIconImage::CreateFromData(HeaderFor(32), claims); }), "Invalid image");
+    auto rle = dib;
+    rle[16] = 1;
+    EXPECT_EQ(FailureOf([&] { TFileIconImage::CreateFromData(HeaderFor(32), rle); }), "Invalid image");
+    // A missing AND mask is not needed to read the colours: it reads as opaque.
+    auto noMask = TFileIconImage::CreateFromData(HeaderFor(32), Bytes(dib.begin(), dib.end() - 8));
+    TBitmap mask;
+    noMask->SplitToBitmaps(nullptr, &mask);
+    EXPECT_EQ(mask, NewMaskBitmap(2, 2));
     // Planes times bits counts as the depth.
     auto planes = dib;
     planes[12] = 2;
