@@ -150,6 +150,8 @@ void TSubIcon::UpdateHeader() {
     header_.Width = info.Width <= 255 ? std::uint8_t(info.Width) : 0;
     header_.Height = info.Height <= 255 ? std::uint8_t(info.Height) : 0;
     if (depth > 32 || info.Width >= kMaxSide || info.Height >= kMaxSide) throw Error(kInvalidImage);
+    // An image without a single pixel (width and height both 0) is no image.
+    if (info.Width == 0) throw Error(kInvalidImage);
     // Pixels are only ever made for rows the data really holds, so a header cannot make
     // this code allocate more than the data justifies.
     if (!IconDibPixelsFit(data_, info)) throw Error(kInvalidImage);
@@ -385,9 +387,14 @@ void TSubIconList::AddFromBitmaps(const TBitmap& colourIn, const TBitmap* maskIn
         // The mask's rows go into the image as they are, so they must be 1-bit rows of the
         // colour's size; any other mask is redrawn to that first.
         TBitmap fitted = NewMaskBitmap(colour.Width(), colour.Height());
-        for (int y = 0; y < std::min(colour.Height(), mask->Height()); ++y)
-            for (int x = 0; x < std::min(colour.Width(), mask->Width()); ++x)
-                if (MaskPixelSet(*mask, x, y)) fitted.SetIndex(x, y, 1);
+        if (mask->BitCount() == 1 && mask->Palette() == fitted.Palette() && mask->Width() == colour.Width() &&
+            mask->Height() == colour.Height()) {
+            fitted = *mask;
+        } else {
+            for (int y = 0; y < std::min(colour.Height(), mask->Height()); ++y)
+                for (int x = 0; x < std::min(colour.Width(), mask->Width()); ++x)
+                    if (MaskPixelSet(*mask, x, y)) fitted.SetIndex(x, y, 1);
+        }
         maskStream = TMemoryStream(fitted.SaveToBmp());
         maskStream.Seek(ReadLe32(maskStream.Bytes(), 10));
     }

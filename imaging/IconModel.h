@@ -58,7 +58,8 @@ public:
     void SetStoreAsPng(bool value) { storeAsPng_ = value; }
 
     // Recomputes the header from the data; PNG data is decoded to a DIB (StoreAsPng set).
-    // Fails with "Invalid image" for a DIB deeper than 32 bits or 6000 pixels wide or high,
+    // Fails with "Invalid image" for a DIB deeper than 32 bits, 6000 pixels wide or high or
+    // without pixels,
     // and for one whose colour rows the data does not hold or that is compressed.
     void UpdateHeader();
 
