@@ -17,7 +17,7 @@ if [ -z "${DISPLAY:-}" ]; then
     if [ -f "$XLOCK" ] && kill -0 "$(cut -d' ' -f2 "$XLOCK")" 2>/dev/null; then exit 0; fi
     for n in $(seq 91 120); do
       [ -e "/tmp/.X$n-lock" ] && continue
-      Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+      Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 8>&- &
       pid=$!
       for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
       echo ":$n $pid" > "$XLOCK"
@@ -31,8 +31,9 @@ fi
   flock 9
   if [ ! -f "$WINEPREFIX/.vantrel-ready" ]; then
     echo "wine-run: creating WINEPREFIX $WINEPREFIX" >&2
-    wineboot -i >/dev/null 2>&1
-    wineserver -w
+    # The lock descriptor must not live on in wineserver, which outlasts this call.
+    wineboot -i >/dev/null 2>&1 9>&-
+    wineserver -w 9>&-
     touch "$WINEPREFIX/.vantrel-ready"
   fi
 ) 9>"$WINEPREFIX.lock"

@@ -1,0 +1,73 @@
+// Helpers shared by the program's tests: throwaway folders, environment overrides,
+// registry reads, and a small driver for real windows (find, read, press).
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// A fresh folder under %TEMP%, deleted with everything in it at the end of the scope.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    const std::wstring& path() const { return path_; }
+    std::wstring operator/(const std::wstring& name) const { return path_ + L"\\" + name; }
+
+private:
+    std::wstring path_;
+};
+
+// Sets an environment variable for the scope and restores the old value.
+class ScopedEnv {
+public:
+    ScopedEnv(const std::wstring& name, const std::optional<std::wstring>& value);
+    ~ScopedEnv();
+
+private:
+    std::wstring name_;
+    std::optional<std::wstring> old_;
+};
+
+void WriteFile(const std::wstring& path, const std::string& bytes);
+std::optional<std::string> ReadFile(const std::wstring& path);
+bool Exists(const std::wstring& path);
+
+std::optional<std::wstring> ReadRegString(HKEY root, const std::wstring& key, const std::wstring& value);
+void DeleteRegTree(HKEY root, const std::wstring& key);
+
+// Creates a shell link at linkPath that points to target.
+bool CreateShortcut(const std::wstring& linkPath, const std::wstring& target);
+
+// --- windows -------------------------------------------------------------------
+std::wstring WindowText(HWND hwnd);
+std::wstring ClassName(HWND hwnd);
+// Polls until a visible top-level window matching the predicate exists; nullptr on timeout.
+HWND WaitForTopWindow(const std::function<bool(HWND)>& match, DWORD timeoutMs = 15000);
+// Visible top-level windows of a process.
+std::vector<HWND> ProcessWindows(DWORD pid);
+// The text of every child window, in z order.
+std::vector<std::wstring> ChildTexts(HWND hwnd);
+// Presses the child button with the given identifier.
+void PressButton(HWND dialog, int id);
+
+// --- the real program ----------------------------------------------------------
+// Windows path of the staged program folder (the build's dist/).
+std::wstring DistFolder();
+
+struct Run {
+    PROCESS_INFORMATION pi{};
+    ~Run();
+    DWORD Wait(DWORD timeoutMs = 60000);  // exit code, or STILL_ACTIVE on timeout (process killed)
+};
+
+// Starts dist\Vantrel.exe with the arguments (each quoted) and AppData pointed at appData.
+std::unique_ptr<Run> StartProgram(const std::vector<std::wstring>& args, const std::wstring& appData);
+
+}  // namespace testsupport
