@@ -51,7 +51,9 @@ bool IconDibPixelsFit(std::span<const std::uint8_t> data, const TIconDibInfo& in
     if (info.Width >= 6000 || info.Height >= 6000) return false;
     std::uint64_t colours = info.ClrUsed;
     if (colours == 0 && info.BitCount <= 8) colours = std::uint64_t(1) << info.BitCount;
-    const std::uint64_t bits = std::uint64_t(info.Planes) * info.BitCount;
+    // Every pixel takes at least one bit, whatever the header says, so that a depth of 0
+    // cannot make an image of any size out of no data.
+    const std::uint64_t bits = std::max<std::uint64_t>(std::uint64_t(info.Planes) * info.BitCount, 1);
     const std::uint64_t rows = ((std::uint64_t(info.Width) * bits + 31) / 32) * 4 * info.Height;
     const std::uint64_t needed = info.HeaderSize + (bitFields && info.HeaderSize == 40 ? 12 : 0) + 4 * colours + rows;
     return needed <= data.size();

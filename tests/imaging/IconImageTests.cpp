@@ -144,6 +144,13 @@ TEST(IconImage, ImpossibleDibsAreInvalidImages) {
     auto rle = dib;
     rle[16] = 1;
     EXPECT_EQ(FailureOf([&] { TFileIconImage::CreateFromData(HeaderFor(32), rle); }), "Invalid image");
+    auto noPixels = dib;
+    noPixels[4] = 0;
+    noPixels[8] = 1;  // width 0, height 1 / 2 = 0
+    EXPECT_EQ(FailureOf([&] { TFileIconImage::CreateFromData(HeaderFor(32), noPixels); }), "Invalid image");
+    auto noDepth = claims;
+    noDepth[14] = 0;  // 0 bits per pixel: no rows at all for 5000 x 2 pixels
+    EXPECT_EQ(FailureOf([&] { TFileIconImage::CreateFromData(HeaderFor(32), noDepth); }), "Invalid image");
     // A missing AND mask is not needed to read the colours: it reads as opaque.
     auto noMask = TFileIconImage::CreateFromData(HeaderFor(32), Bytes(dib.begin(), dib.end() - 8));
     TBitmap mask;
