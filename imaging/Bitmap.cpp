@@ -22,6 +22,7 @@ bool ValidDepth(int bits) {
 std::uint8_t Expand5(unsigned v) { return std::uint8_t((v << 3) | (v >> 2)); }
 
 const char* const kInvalidBitmap = "Bitmap image is not valid";
+constexpr std::uint64_t kMaxBitmapBytes = std::uint64_t(512) << 20;
 
 // Value of a bit field, scaled to 8 bits.
 std::uint8_t FieldValue(std::uint32_t pixel, std::uint32_t mask) {
@@ -46,6 +47,9 @@ TBitmap::TBitmap(int width, int height, int bitCount) {
 
 void TBitmap::SetSize(int width, int height) {
     if (width < 0 || height < 0 || width > MaxBitmapSide || height > MaxBitmapSide) throw Error(kInvalidBitmap);
+    // Sized in 64 bits so that no product wraps on 32-bit systems.
+    const std::uint64_t bytes = std::uint64_t(PaddedRowSize(std::uint32_t(width), std::uint32_t(bitCount_))) * std::uint64_t(height);
+    if (bytes > kMaxBitmapBytes) throw Error(kInvalidBitmap);
     width_ = width;
     height_ = height;
     bits_.assign(Stride() * std::size_t(height), 0);

@@ -80,7 +80,8 @@ bool DecodeRows(png_structp png, png_infop info, TPngIo& io, TDecoded& d) {
     png_get_IHDR(png, info, &d.Width, &d.Height, &d.BitDepth, &d.ColorType, &interlace, nullptr, nullptr);
     const std::size_t channels = png_get_channels(png, info);
     const std::size_t rawRow = 1 + (std::size_t(d.Width) * channels * std::size_t(d.BitDepth) + 7) / 8;
-    if (rawRow * d.Height > io.Input.size() * kMaxInflateRatio) png_error(png, "PNG data is too short for its size");
+    if (std::uint64_t(rawRow) * d.Height > std::uint64_t(io.Input.size()) * kMaxInflateRatio)
+        png_error(png, "PNG data is too short for its size");
 
     if (d.BitDepth == 16) png_set_strip_16(png);
     std::size_t outChannels = 4;

@@ -79,6 +79,9 @@ TEST(Bitmap, MalformedBmpFilesFailCleanly) {
     auto planes = good;
     planes[26] = 2;
     expectInvalid(planes);
+    // Sizes whose pixels would not fit in memory (or wrap a 32-bit size) are refused.
+    EXPECT_THROW(TBitmap(MaxBitmapSide, MaxBitmapSide, 32), Error);
+    EXPECT_THROW(TBitmap(-1, 1, 8), Error);
     // Pixel rows cut short read as zero rather than past the end.
     auto shortRows = good;
     shortRows.resize(shortRows.size() - 10);
