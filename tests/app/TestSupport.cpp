@@ -103,23 +103,42 @@ std::wstring ClassName(HWND hwnd) {
     return name;
 }
 
+namespace {
+
+struct MatchCtx {
+    const std::function<bool(HWND)>* match;
+    HWND found;
+};
+
+BOOL CALLBACK MatchVisible(HWND hwnd, LPARAM lp) {
+    auto* c = reinterpret_cast<MatchCtx*>(lp);
+    if (IsWindowVisible(hwnd) && (*c->match)(hwnd)) {
+        c->found = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+struct ProcessCtx {
+    DWORD pid;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectProcessWindow(HWND hwnd, LPARAM lp) {
+    auto* c = reinterpret_cast<ProcessCtx*>(lp);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(hwnd, &owner);
+    if (owner == c->pid && IsWindowVisible(hwnd)) c->found.push_back(hwnd);
+    return TRUE;
+}
+
+}  // namespace
+
 HWND WaitForTopWindow(const std::function<bool(HWND)>& match, DWORD timeoutMs) {
     const DWORD start = GetTickCount();
     for (;;) {
-        struct Ctx {
-            const std::function<bool(HWND)>* match;
-            HWND found;
-        } ctx{&match, nullptr};
-        EnumWindows(
-            [](HWND hwnd, LPARAM lp) -> BOOL {
-                auto* c = reinterpret_cast<Ctx*>(lp);
-                if (IsWindowVisible(hwnd) && (*c->match)(hwnd)) {
-                    c->found = hwnd;
-                    return FALSE;
-                }
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&ctx));
+        MatchCtx ctx{&match, nullptr};
+        EnumWindows(MatchVisible, reinterpret_cast<LPARAM>(&ctx));
         if (ctx.found) return ctx.found;
         if (GetTickCount() - start > timeoutMs) return nullptr;
         Sleep(50);
@@ -127,19 +146,8 @@ HWND WaitForTopWindow(const std::function<bool(HWND)>& match, DWORD timeoutMs) {
 }
 
 std::vector<HWND> ProcessWindows(DWORD pid) {
-    struct Ctx {
-        DWORD pid;
-        std::vector<HWND> found;
-    } ctx{pid, {}};
-    EnumWindows(
-        [](HWND hwnd, LPARAM lp) -> BOOL {
-            auto* c = reinterpret_cast<Ctx*>(lp);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(hwnd, &owner);
-            if (owner == c->pid && IsWindowVisible(hwnd)) c->found.push_back(hwnd);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&ctx));
+    ProcessCtx ctx{pid, {}};
+    EnumWindows(CollectProcessWindow, reinterpret_cast<LPARAM>(&ctx));
     return ctx.found;
 }
 
