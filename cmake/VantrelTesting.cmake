@@ -7,16 +7,22 @@ function(vantrel_add_test)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 600)
   endif()
+  # GoogleTest binaries leave an XML report per test, summed up by scripts/test.sh.
+  set(_xml "${CMAKE_BINARY_DIR}/test-results/${T_NAME}.xml")
+  if(VANTREL_WINDOWS)
+    set(_xml "Z:${_xml}")  # the Unix root is drive Z: in Wine
+  endif()
   if(VANTREL_WINDOWS)
     add_test(NAME ${T_NAME}
       COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-run.sh $<TARGET_FILE:${T_TARGET}> ${T_ARGS}
       WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
     set_tests_properties(${T_NAME} PROPERTIES
       RESOURCE_LOCK wineprefix
-      ENVIRONMENT "VANTREL_WINEPREFIX=${CMAKE_BINARY_DIR}/../wineprefix;VANTREL_DIST=${VANTREL_DIST_DIR}")
+      ENVIRONMENT "VANTREL_WINEPREFIX=${CMAKE_BINARY_DIR}/../wineprefix;VANTREL_DIST=${VANTREL_DIST_DIR};GTEST_OUTPUT=xml:${_xml}")
   else()
     add_test(NAME ${T_NAME} COMMAND $<TARGET_FILE:${T_TARGET}> ${T_ARGS}
       WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+    set_tests_properties(${T_NAME} PROPERTIES ENVIRONMENT "GTEST_OUTPUT=xml:${_xml}")
   endif()
   set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT})
 endfunction()

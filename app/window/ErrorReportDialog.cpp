@@ -115,9 +115,16 @@ LRESULT CALLBACK ReportProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         }
         case DM_GETDEFID:
             return MAKELRESULT(kReportOk, DC_HASDEFID);
-        case WM_CTLCOLORSTATIC:
-            // Read-only edits keep the window colour, like the rest of the dialog.
-            return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+        case WM_CTLCOLORSTATIC: {
+            // Read-only edits: the report area stays white to be read; the summary
+            // blends with the dialog.
+            const bool details = reinterpret_cast<HWND>(lParam) == GetDlgItem(hwnd, kReportDetails);
+            const int colour = details ? COLOR_WINDOW : COLOR_BTNFACE;
+            HDC dc = reinterpret_cast<HDC>(wParam);
+            SetBkColor(dc, GetSysColor(colour));
+            SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+            return reinterpret_cast<LRESULT>(GetSysColorBrush(colour));
+        }
         case WM_COMMAND:
             switch (LOWORD(wParam)) {
                 case IDOK:

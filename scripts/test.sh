@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Builds every preset (native, win64, win32) and runs every test: natively, and under
+# Wine in 64-bit and 32-bit processes. Ends with one summary line over all presets.
+set -uo pipefail
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$ROOT"
+bash scripts/setup.sh || exit 1
+
+PRESETS=(${VANTREL_PRESETS:-native win64 win32})
+LOGDIR="$ROOT/build/logs"
+mkdir -p "$LOGDIR"
+TOTALS="$LOGDIR/totals.txt"
+: > "$TOTALS"
+
+# One virtual display for every test that opens a window.
+if [ -z "${DISPLAY:-}" ]; then
+  for n in $(seq 60 90); do [ -e "/tmp/.X$n-lock" ] || break; done
+  Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+  XVFB_PID=$!
+  export DISPLAY=":$n"
+  for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
+fi
+cleanup() {
+  WINEPREFIX="$ROOT/build/wineprefix" wineserver -k >/dev/null 2>&1 || true
+  [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null || true
+}
+trap cleanup EXIT
+
+status=0
+for preset in "${PRESETS[@]}"; do
+  echo "== $preset: configure and build"
+  if ! cmake --preset "$preset" >"$LOGDIR/$preset-configure.log" 2>&1; then
+    tail -30 "$LOGDIR/$preset-configure.log"; echo "$preset: configure failed"; echo "0 1 0" >> "$TOTALS"; status=1; continue
+  fi
+  if ! cmake --build --preset "$preset" -j2 >"$LOGDIR/$preset-build.log" 2>&1; then
+    grep -E 'error|Error' "$LOGDIR/$preset-build.log" | head -30; echo "$preset: build failed"; echo "0 1 0" >> "$TOTALS"; status=1; continue
+  fi
+  if grep -E '^/work.*warning:|^[^ ]*\.(cpp|h):[0-9]+:[0-9]+: warning' "$LOGDIR/$preset-build.log" | grep -v '/usr/' | head -5 | grep -q .; then
+    echo "$preset: our code compiled with warnings:"; grep -E 'warning:' "$LOGDIR/$preset-build.log" | grep -v '/usr/' | head -10
+  fi
+  echo "== $preset: test"
+  rm -rf "build/$preset/test-results"; mkdir -p "build/$preset/test-results"
+  ctest --preset "$preset" --output-junit "$ROOT/build/$preset/test-results/ctest-junit.xml" 2>&1 | tee "$LOGDIR/$preset-test.log" | grep -E '^ *[0-9]+/[0-9]+ Test|tests passed|tests failed' || true
+  [ "${PIPESTATUS[0]}" = 0 ] || status=1
+  /usr/bin/env python3 scripts/summarize-tests.py "$preset" "build/$preset/test-results/ctest-junit.xml" \
+    "build/$preset/test-results" "$TOTALS"
+done
+
+read -r P F S < <(awk '{p+=$1; f+=$2; s+=$3} END {print p+0, f+0, s+0}' "$TOTALS")
+[ "$F" = 0 ] || status=1
+echo
+echo "tests: $P passed, $F failed, $S skipped"
+exit $status

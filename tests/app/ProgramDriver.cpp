@@ -1,0 +1,66 @@
+// vantrel_drive: starts a Windows program, reports every message box it shows (title
+// and text) and presses OK on it, then prints the program's exit status and returns it.
+// The demo uses it to show what Vantrel.exe did without anyone at the keyboard.
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+#include "TestSupport.h"
+#include "app/TextConv.h"
+
+using namespace testsupport;
+
+namespace {
+
+void Print(const std::wstring& text) {
+    std::string utf8 = vantrel::WideToUtf8(text);
+    fwrite(utf8.data(), 1, utf8.size(), stdout);
+    fflush(stdout);
+}
+
+std::wstring OneLine(std::wstring text) {
+    std::wstring out;
+    for (wchar_t c : text) {
+        if (c == L'\r') continue;
+        out += c == L'\n' ? std::wstring(L" | ") : std::wstring(1, c);
+    }
+    return out;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 2) {
+        Print(L"usage: vantrel_drive <program.exe> [arguments...]\n");
+        return 2;
+    }
+    std::wstring cmd = L"\"" + std::wstring(argv[1]) + L"\"";
+    for (int i = 2; i < argc; ++i) cmd += L" \"" + std::wstring(argv[i]) + L"\"";
+    STARTUPINFOW si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(argv[1], cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+        Print(L"cannot start " + std::wstring(argv[1]) + L": " + vantrel::SystemErrorMessage(GetLastError()) + L"\n");
+        return 2;
+    }
+    const DWORD start = GetTickCount();
+    while (WaitForSingleObject(pi.hProcess, 50) == WAIT_TIMEOUT) {
+        for (HWND w : ProcessWindows(pi.dwProcessId)) {
+            if (ClassName(w) != L"#32770") continue;
+            Print(L"  message box \"" + WindowText(w) + L"\": " + OneLine(WindowText(GetDlgItem(w, 0xFFFF))) + L"\n");
+            PressButton(w, IDOK);
+            Sleep(200);
+        }
+        if (GetTickCount() - start > 120000) {
+            Print(L"  no end after 120 s: stopped\n");
+            TerminateProcess(pi.hProcess, 99);
+        }
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    Print(L"  exit status " + std::to_wstring(code) + L"\n");
+    return static_cast<int>(code);
+}
