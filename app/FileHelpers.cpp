@@ -272,6 +272,18 @@ std::wstring ResolveShortcut(const std::wstring& linkPath) {
         link->GetPath(buffer.data(), static_cast<int>(buffer.size()), nullptr, SLGP_UNCPRIORITY);
         buffer.back() = L'\0';
         target.assign(buffer.c_str());
+        // Some shells hand the path back through the ANSI code page, so a name outside
+        // it comes back as "?" and names no file. The link's item list keeps the name
+        // whole: take the path from there when the first answer names nothing.
+        if (!target.empty() && GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES) {
+            PIDLIST_ABSOLUTE items = nullptr;
+            if (SUCCEEDED(link->GetIDList(&items)) && items) {
+                buffer[0] = L'\0';
+                if (SHGetPathFromIDListEx(items, buffer.data(), static_cast<DWORD>(buffer.size()), GPFIDL_DEFAULT))
+                    target.assign(buffer.c_str());
+                CoTaskMemFree(items);
+            }
+        }
         link->Release();
     }
     if (SUCCEEDED(init)) CoUninitialize();

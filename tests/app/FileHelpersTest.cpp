@@ -105,6 +105,22 @@ TEST(Folders, DeleteFolderTreeRemovesAllButReadOnlyFiles) {
     DeleteFolderTree(t / L"never-existed");  // nothing happens
 }
 
+TEST(Folders, DeleteFolderTreeNeverEmptiesALinkedFolder) {
+    TempDir t;
+    const std::wstring outside = t / L"outside";
+    ASSERT_TRUE(ForceFolder(outside));
+    WriteFile(outside + L"\\precious.txt", "keep me");
+    const std::wstring work = t / L"work";
+    ASSERT_TRUE(ForceFolder(work));
+    WriteFile(work + L"\\scratch.ico", "x");
+    if (!CreateSymbolicLinkW((work + L"\\link").c_str(), outside.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY) ||
+        !(GetFileAttributesW((work + L"\\link").c_str()) & FILE_ATTRIBUTE_REPARSE_POINT))
+        GTEST_SKIP() << "this system cannot make folder links";
+    DeleteFolderTree(work);
+    EXPECT_EQ(ReadFile(outside + L"\\precious.txt"), "keep me");
+    EXPECT_FALSE(Exists(work + L"\\scratch.ico"));
+}
+
 TEST(Files, CopyFileToPathWritesStreamsAndReplacesContent) {
     TempDir t;
     const std::wstring src = t / L"icon.ico";
@@ -137,6 +153,12 @@ TEST(Files, ResolveShortcutGivesTheTargetOrNothing) {
     WriteFile(target, "x");
     ASSERT_TRUE(CreateShortcut(t / L"link.lnk", target));
     EXPECT_TRUE(SameFileName(ResolveShortcut(t / L"link.lnk"), target)) << ResolveShortcut(t / L"link.lnk");
+
+    // A target outside the ANSI code page comes back whole.
+    const std::wstring wide = t / L"\u65E5\u672C \u0434.txt";
+    WriteFile(wide, "x");
+    ASSERT_TRUE(CreateShortcut(t / L"wide.lnk", wide));
+    EXPECT_TRUE(SameFileName(ResolveShortcut(t / L"wide.lnk"), wide));
 
     WriteFile(t / L"broken.lnk", "this is not a shell link");
     EXPECT_EQ(ResolveShortcut(t / L"broken.lnk"), L"");

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "TestSupport.h"
 #include "app/FileHelpers.h"
 
@@ -86,6 +88,31 @@ TEST_F(IconRefreshTest, OlderSystemsToggleTheIconSizeAndBack) {
     g_seen.clear();
     RefreshShellIcons();
     EXPECT_EQ(g_seen.size(), 2u);
+}
+
+TEST_F(IconRefreshTest, AHungWindowDelaysButNeverStopsTheToggle) {
+    // A top-level window whose thread stops pumping messages.
+    HANDLE created = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::thread hung([&] {
+        HWND w = CreateWindowExW(0, L"STATIC", L"hung", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+        SetEvent(created);
+        WaitForSingleObject(release, 60000);
+        DestroyWindow(w);
+    });
+    WaitForSingleObject(created, 5000);
+    Sleep(5500);  // long enough for the system to see the thread as not responding
+    g_version = 5;
+    Set(L"32");
+    const DWORD start = GetTickCount();
+    RefreshShellIcons();
+    const DWORD took = GetTickCount() - start;
+    SetEvent(release);
+    hung.join();
+    CloseHandle(created);
+    CloseHandle(release);
+    EXPECT_EQ(Now(), L"32");
+    EXPECT_LT(took, 20000u);
 }
 
 TEST_F(IconRefreshTest, VistaAndLaterNeverTouchTheValue) {
