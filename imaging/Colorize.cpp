@@ -84,24 +84,34 @@ void HslToRgb(const THsl& hsl, int& red, int& green, int& blue) {
     blue = ToChannel(ChannelValue(p, q, h - 1.0 / 3));
 }
 
-TColorRef TintPixel(TColorRef pixel, std::int32_t color) {
+namespace {
+
+THsl TargetOf(std::int32_t color) {
     const auto c = static_cast<std::uint32_t>(color);
+    return RgbToHsl(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF));
+}
+
+TColorRef TintWith(const THsl& target, TColorRef pixel) {
     const int r = GetRValue(pixel), g = GetGValue(pixel), b = GetBValue(pixel);
-    const double lightness = (std::max({r, g, b}) + std::min({r, g, b})) / 2.0 / 255.0;
-    THsl target = RgbToHsl(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF));
-    target.L *= lightness;
+    THsl tinted = target;
+    tinted.L *= (std::max({r, g, b}) + std::min({r, g, b})) / 2.0 / 255.0;
     int nr, ng, nb;
-    HslToRgb(target, nr, ng, nb);
+    HslToRgb(tinted, nr, ng, nb);
     return RGB(std::uint8_t(nr), std::uint8_t(ng), std::uint8_t(nb));
 }
 
+}  // namespace
+
+TColorRef TintPixel(TColorRef pixel, std::int32_t color) { return TintWith(TargetOf(color), pixel); }
+
 void TintBitmap(TBitmap& bitmap, std::int32_t color) {
+    const THsl target = TargetOf(color);
     if (bitmap.BitCount() == 32) {
         for (int y = 0; y < bitmap.Height(); ++y) {
             std::uint8_t* row = bitmap.ScanLine(y);
             for (int x = 0; x < bitmap.Width(); ++x) {
                 std::uint8_t* px = row + 4 * x;
-                const TColorRef tinted = TintPixel(RGB(px[2], px[1], px[0]), color);
+                const TColorRef tinted = TintWith(target, RGB(px[2], px[1], px[0]));
                 px[0] = GetBValue(tinted);
                 px[1] = GetGValue(tinted);
                 px[2] = GetRValue(tinted);
@@ -114,12 +124,12 @@ void TintBitmap(TBitmap& bitmap, std::int32_t color) {
         // pixel exactly; mapping tinted pixels onto the old palette would lose them (a
         // tinted white in a two-colour image is nearer to black than to white).
         std::vector<TRgbQuad> palette = bitmap.Palette();
-        for (TRgbQuad& entry : palette) entry = QuadFromColor(TintPixel(ColorFromQuad(entry), color));
+        for (TRgbQuad& entry : palette) entry = QuadFromColor(TintWith(target, ColorFromQuad(entry)));
         bitmap.SetPalette(std::move(palette));
         return;
     }
     for (int y = 0; y < bitmap.Height(); ++y)
-        for (int x = 0; x < bitmap.Width(); ++x) bitmap.SetPixel(x, y, TintPixel(bitmap.GetPixel(x, y), color));
+        for (int x = 0; x < bitmap.Width(); ++x) bitmap.SetPixel(x, y, TintWith(target, bitmap.GetPixel(x, y)));
 }
 
 void ColorizeIcon(const TAdvancedIcon& source, TAdvancedIcon& result, std::int32_t color) {
