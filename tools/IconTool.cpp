@@ -9,14 +9,22 @@
 //       makes an icon with one image per picture, in order: at N bits (1, 4, 8, 24 or 32;
 //       default 32), stored as a PNG entry when the picture is at least W pixels wide
 //       (default 256); below 32 bits, pixels less than half opaque become transparent
+//   icontool compose <base.ico> <marker.ico> <out.ico>
+//       draws the marker over the base icon, image by image, as a marking does
+//   icontool colorize <in.ico> <colour> <out.ico>
+//       tints every image; the colour is a name of the colour table (Red, Orange, Yellow,
+//       Green, Blue, Purple, Gray) or a colour value (red + green*256 + blue*65536)
 //
 // Exit status: 0 on success, 1 when the icon has no images, 2 on a usage error or failure.
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "imaging/Colorize.h"
 #include "imaging/IconModel.h"
+#include "imaging/OverlayCompose.h"
 #include "imaging/PixelHelpers.h"
 #include "imaging/PngCodec.h"
 
@@ -34,7 +42,9 @@ int Usage() {
     std::fputs(
         "usage: icontool list <icon.ico>\n"
         "       icontool export <icon.ico> <folder>\n"
-        "       icontool build <out.ico> [--depth N] [--png-from W] <picture.png>...\n",
+        "       icontool build <out.ico> [--depth N] [--png-from W] <picture.png>...\n"
+        "       icontool compose <base.ico> <marker.ico> <out.ico>\n"
+        "       icontool colorize <in.ico> <colour name or value> <out.ico>\n",
         stderr);
     return 2;
 }
@@ -113,6 +123,27 @@ int Build(const std::vector<fs::path>& args) {
     return 0;
 }
 
+int Compose(const fs::path& base, const fs::path& marker, const fs::path& out) {
+    ComposeOverlay(base, marker, out);
+    return List(out);
+}
+
+int Colorize(const fs::path& in, const std::string& colour, const fs::path& out) {
+    std::int32_t value = -1;
+    for (const TNamedColor& named : ColorTable()) {
+        std::wstring name(named.Name);
+        if (std::string(name.begin(), name.end()) == colour) value = named.Value;
+    }
+    if (value < 0) {
+        char* end = nullptr;
+        const long parsed = std::strtol(colour.c_str(), &end, 0);
+        if (colour.empty() || *end != '\0' || parsed < 0 || parsed > 0xFFFFFF) return Usage();
+        value = std::int32_t(parsed);
+    }
+    ColorizeIcon(in, out, value);
+    return List(out);
+}
+
 int Run(const std::vector<fs::path>& args) {
     if (args.empty()) return Usage();
     const std::string command = Utf8(args[0]);
@@ -120,6 +151,8 @@ int Run(const std::vector<fs::path>& args) {
         if (command == "list" && args.size() == 2) return List(args[1]);
         if (command == "export" && args.size() == 3) return Export(args[1], args[2]);
         if (command == "build") return Build(std::vector<fs::path>(args.begin() + 1, args.end()));
+        if (command == "compose" && args.size() == 4) return Compose(args[1], args[2], args[3]);
+        if (command == "colorize" && args.size() == 4) return Colorize(args[1], Utf8(args[2]), args[3]);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "icontool: %s\n", e.what());
         return 2;
