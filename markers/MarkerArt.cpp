@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <numbers>
 
 #include "imaging/Error.h"
 
@@ -67,7 +68,7 @@ Shape Arc(P c, double radius, double a0, double a1, double r) {
     std::vector<Shape> parts;
     const int steps = 12;
     for (int i = 0; i < steps; ++i) {
-        const double t0 = (a0 + (a1 - a0) * i / steps) * M_PI / 180, t1 = (a0 + (a1 - a0) * (i + 1) / steps) * M_PI / 180;
+        const double t0 = (a0 + (a1 - a0) * i / steps) * std::numbers::pi / 180, t1 = (a0 + (a1 - a0) * (i + 1) / steps) * std::numbers::pi / 180;
         parts.push_back(Capsule({c.x + radius * std::cos(t0), c.y + radius * std::sin(t0)},
                                 {c.x + radius * std::cos(t1), c.y + radius * std::sin(t1)}, r));
     }
@@ -77,7 +78,7 @@ Shape Arc(P c, double radius, double a0, double a1, double r) {
 Shape Star(P c, double outer, double inner) {
     std::vector<P> v;
     for (int i = 0; i < 10; ++i) {
-        const double a = (-90 + 36 * i) * M_PI / 180, r = i % 2 ? inner : outer;
+        const double a = (-90 + 36 * i) * std::numbers::pi / 180, r = i % 2 ? inner : outer;
         v.push_back({c.x + r * std::cos(a), c.y + r * std::sin(a)});
     }
     return Polygon(v);
@@ -121,7 +122,7 @@ std::vector<Design> Designs() {
          Union({Capsule({0.39, 0.3}, {0.39, 0.7}, kStroke), Capsule({0.61, 0.3}, {0.61, 0.7}, kStroke)})},
         {"Rejected", circle, red, cross},
         {"Important", Star({0.5, 0.53}, 0.5, 0.22), gold, nullptr},
-        {"Flagged", Union({Capsule({0.2, 0.1}, {0.2, 0.92}, 0.06), Polygon({{0.22, 0.1}, {0.86, 0.28}, {0.22, 0.5}})}),
+        {"Flagged", Union({Capsule({0.2, 0.1}, {0.2, 0.92}, 0.07), Polygon({{0.22, 0.08}, {0.92, 0.32}, {0.22, 0.58}})}),
          red, nullptr},
         {"Locked", Union({RoundBox({0.5, 0.66}, 0.36, 0.28, 0.07), Arc({0.5, 0.38}, 0.2, 180, 360, 0.075),
                           Capsule({0.3, 0.38}, {0.3, 0.45}, 0.075), Capsule({0.7, 0.38}, {0.7, 0.45}, 0.075)}),
