@@ -1,5 +1,7 @@
 #include "TestExecutables.h"
 
+#include <fstream>
+#include <iterator>
 #include <map>
 
 namespace vantrel::test {
@@ -267,6 +269,54 @@ Bytes MakeNe(const std::vector<NeType>& types, const std::vector<std::string>& n
     b.resize(dataAt, 0);
     b.insert(b.end(), data.begin(), data.end());
     return b;
+}
+
+namespace {
+
+std::filesystem::path UnixPath(const std::string& path) {
+#ifdef _WIN32
+    return std::filesystem::path("Z:" + path);
+#else
+    return std::filesystem::path(path);
+#endif
+}
+
+Bytes ReadAll(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+}  // namespace
+
+std::vector<std::filesystem::path> RealExecutables() {
+    std::vector<std::filesystem::path> found;
+    for (const char* name : {"/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/shell32.dll",
+                             "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/imageres.dll",
+                             "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/notepad.exe",
+                             "/usr/lib/i386-linux-gnu/wine/i386-windows/shell32.dll",
+                             "/usr/lib/i386-linux-gnu/wine/i386-windows/regedit.exe"}) {
+        const std::filesystem::path p = UnixPath(name);
+        std::error_code e;
+        if (std::filesystem::is_regular_file(p, e)) found.push_back(p);
+    }
+    return found;
+}
+
+std::filesystem::path CarvedNeModule() {
+    const std::filesystem::path source = UnixPath("/usr/lib/i386-linux-gnu/wine/i386-windows/display.drv16");
+    std::error_code e;
+    if (!std::filesystem::is_regular_file(source, e)) return {};
+    const Bytes b = ReadAll(source);
+    // The module is a complete NE file image of its own, starting with its own "MZ".
+    for (std::size_t at = 1; at + 64 < b.size(); ++at) {
+        if (b[at] != 'M' || b[at + 1] != 'Z') continue;
+        const std::size_t ne = at + (std::size_t(b[at + 60]) | std::size_t(b[at + 61]) << 8);
+        if (ne + 2 > b.size() || b[ne] != 'N' || b[ne + 1] != 'E') continue;
+        const std::filesystem::path out = std::filesystem::temp_directory_path() / "vantrel-display-module.ne";
+        std::ofstream(out, std::ios::binary).write(reinterpret_cast<const char*>(b.data() + at), std::streamsize(b.size() - at));
+        return out;
+    }
+    return {};
 }
 
 }  // namespace vantrel::test

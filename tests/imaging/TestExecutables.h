@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -52,5 +53,12 @@ constexpr std::size_t kNeResourceTableAt = kNeHeaderAt + 0x40;
 
 // A 32 x 32 image of the given depth, with a recognisable pattern per `seed`.
 Bytes PatternDib(int size, int bits, int seed);
+
+// Wine's own executables on this machine (64-bit and 32-bit DLLs and EXEs with icons); the
+// paths that exist. Under Wine the Unix root is drive Z:.
+std::vector<std::filesystem::path> RealExecutables();
+// The 16-bit NE module with icon resources that one of Wine's 16-bit drivers carries,
+// written to a file of its own in the temporary folder; empty when there is none.
+std::filesystem::path CarvedNeModule();
 
 }  // namespace vantrel::test
