@@ -16,6 +16,9 @@
 
 namespace vantrel {
 
+class TPeResources;
+struct TResName;
+
 // The first 12 bytes of an ICO directory entry, in file order.
 struct TIconHeader {
     std::uint8_t Width = 0;       // 0 = 256 or more
@@ -194,6 +197,11 @@ public:
     // The same from an ICO file image held in memory (the stream from position 0).
     bool LoadFromStream(TMemoryStream& stream);
     bool LoadFromBytes(std::span<const std::uint8_t> bytes);
+    // Clears the images and reads the icon group `group` (RT_GROUP_ICON) of an executable's
+    // resources with its RT_ICON images; false when the group's header is invalid. A group
+    // or image resource that is missing or lies outside the file fails with EResourceError,
+    // an image that cannot be read with "Invalid image".
+    bool LoadFromResource(const TPeResources& module, const TResName& group);
 
     // Writes the icon as an ICO file image at the stream's position (nothing without images).
     void SaveToStream(TMemoryStream& stream) const;

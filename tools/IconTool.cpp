@@ -15,6 +15,16 @@
 //       tints every image; the colour is a name of the colour table (Red, Orange, Yellow,
 //       Green, Blue, Purple, Gray) or a colour value (red + green*256 + blue*65536)
 //
+//   icontool groups <file>
+//       the icon groups of an executable, DLL or icon library in the order the platform's
+//       icon extraction counts them: position, name, images (size and depth)
+//   icontool extract <file> <index> <out.ico>
+//       writes the icon that a location names (index 0, 1, ... or minus a resource id) as an
+//       ICO file; an .ico file is copied
+//   icontool names <library> [count]
+//       the icon names that follow a library's "ICL" entry (count: default the number of
+//       icon groups)
+//
 // Exit status: 0 on success, 1 when the icon has no images, 2 on a usage error or failure.
 #include <cstdio>
 #include <cstdlib>
@@ -23,6 +33,8 @@
 #include <vector>
 
 #include "imaging/Colorize.h"
+#include "imaging/IconLibrary.h"
+#include "imaging/IconLibrary16.h"
 #include "imaging/IconModel.h"
 #include "imaging/OverlayCompose.h"
 #include "imaging/PixelHelpers.h"
@@ -44,7 +56,10 @@ int Usage() {
         "       icontool export <icon.ico> <folder>\n"
         "       icontool build <out.ico> [--depth N] [--png-from W] <picture.png>...\n"
         "       icontool compose <base.ico> <marker.ico> <out.ico>\n"
-        "       icontool colorize <in.ico> <colour name or value> <out.ico>\n",
+        "       icontool colorize <in.ico> <colour name or value> <out.ico>\n"
+        "       icontool groups <file>\n"
+        "       icontool extract <file> <index> <out.ico>\n"
+        "       icontool names <library> [count]\n",
         stderr);
     return 2;
 }
@@ -144,12 +159,61 @@ int Colorize(const fs::path& in, const std::string& colour, const fs::path& out)
     return List(out);
 }
 
+int Groups(const fs::path& file) {
+    TIconLibrary library;
+    library.Open(file);
+    std::printf("%s: %s, %d group(s) counted, %d read\n", Utf8(file).c_str(),
+                library.IsExecutable() ? (library.Is32Bit() ? "PE" : "NE") : "not an executable", library.IconCount(),
+                library.GetCount());
+    for (int i = 0; i < library.GetCount(); ++i) {
+        const TAdvancedIcon* icon = library.GetIcon(i);
+        std::printf("%4d  %-32s", i, library.Icons().Name(i).c_str());
+        for (int k = 0; icon && k < icon->Images().Count(); ++k) {
+            const TSubIcon* image = icon->Images()[k];
+            std::printf(" %dx%d/%d%s", image->GetWidth(), image->GetHeight(), image->GetBitDepth(),
+                        image->StoreAsPng() ? "p" : "");
+        }
+        std::printf("\n");
+    }
+    return library.GetCount() > 0 ? 0 : 1;
+}
+
+int Extract(const fs::path& file, const std::string& index, const fs::path& out) {
+    std::error_code error;
+    fs::remove(out, error);
+    ExtractIconResource(file, std::stoi(index), out);
+    if (!fs::exists(out)) {
+        std::printf("%s,%s: no such icon\n", Utf8(file).c_str(), index.c_str());
+        return 1;
+    }
+    return List(out);
+}
+
+int Names(const fs::path& file, const std::vector<fs::path>& rest) {
+    int count = 0;
+    if (!rest.empty()) {
+        count = std::stoi(Utf8(rest[0]));
+    } else {
+        TIconLibrary library;
+        library.OpenNames(file);
+        count = library.IconCount();
+    }
+    std::vector<std::string> names;
+    ReadLibraryIconNames(file, names, count);
+    for (std::size_t i = 0; i < names.size(); ++i) std::printf("%4zu  %s\n", i, names[i].c_str());
+    return names.empty() ? 1 : 0;
+}
+
 int Run(const std::vector<fs::path>& args) {
     if (args.empty()) return Usage();
     const std::string command = Utf8(args[0]);
     try {
         if (command == "list" && args.size() == 2) return List(args[1]);
         if (command == "export" && args.size() == 3) return Export(args[1], args[2]);
+        if (command == "groups" && args.size() == 2) return Groups(args[1]);
+        if (command == "extract" && args.size() == 4) return Extract(args[1], Utf8(args[2]), args[3]);
+        if (command == "names" && (args.size() == 2 || args.size() == 3))
+            return Names(args[1], std::vector<fs::path>(args.begin() + 2, args.end()));
         if (command == "build") return Build(std::vector<fs::path>(args.begin() + 1, args.end()));
         if (command == "compose" && args.size() == 4) return Compose(args[1], args[2], args[3]);
         if (command == "colorize" && args.size() == 4) return Colorize(args[1], Utf8(args[2]), args[3]);
