@@ -1,4 +1,6 @@
 // Program entry of Vantrel.exe.
+#include "imaging/IconLibrary.h"  // before windows.h and its RGB macros
+
 #include <windows.h>
 #include <commctrl.h>
 #include <objbase.h>
@@ -37,6 +39,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     InitCommonControlsEx(&icc);
 
     SetImagingLogSink(&ImagingToLog);
+    // Reading the icon groups of a large library lets the windows repaint in between.
+    SetProcessMessagesHook(&ProcessPendingMessages);
     int exitCode = 0;
     try {
         TVantrel::InitCore();

@@ -118,6 +118,18 @@ void HideProgress() {
     ShowWindow(g_progress.window, SW_HIDE);
 }
 
+void ProcessPendingMessages() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(msg.wParam));  // leave it for the main loop
+            break;
+        }
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
 void FreeProgress() {
     if (g_progress.window) DestroyWindow(g_progress.window);
     if (g_progress.font) DeleteObject(g_progress.font);

@@ -12,6 +12,10 @@ void HideProgress();
 // Frees the window (program shutdown).
 void FreeProgress();
 
+// Lets the window system handle the messages waiting for this thread, so windows stay
+// painted during long work on the window thread.
+void ProcessPendingMessages();
+
 // Window class name of the progress window and identifiers of its parts.
 extern const wchar_t kProgressClass[];
 enum ProgressControl : int { kProgressLabel = 201, kProgressBar = 202, kProgressMarquee = 203 };
