@@ -54,13 +54,30 @@ public:
 
     bool open() const { return h_ != INVALID_HANDLE_VALUE; }
 
-    std::string ReadAll() {
+    // Creation and last write times and size of the open file. (The volume serial
+    // number is left out: asking for it costs far more than the rest.)
+    struct Stamp {
+        FILETIME created{}, written{};
+        unsigned long long size = 0;
+        bool operator==(const Stamp& o) const {
+            return CompareFileTime(&created, &o.created) == 0 && CompareFileTime(&written, &o.written) == 0 &&
+                   size == o.size;
+        }
+    };
+    Stamp GetStamp() {
+        Stamp st;
         LARGE_INTEGER size{};
-        if (!GetFileSizeEx(h_, &size)) ThrowFileError("Cannot read file", path_, GetLastError());
-        if (static_cast<unsigned long long>(size.QuadPart) > 0x7FFFFFFFull)
-            throw Error("File \"" + Utf8(path_) + "\" is too large.");
-        std::string bytes(static_cast<std::size_t>(size.QuadPart), '\0');
-        Seek(0, FILE_BEGIN);
+        if (!GetFileTime(h_, &st.created, nullptr, &st.written) || !GetFileSizeEx(h_, &size))
+            ThrowFileError("Cannot read file", path_, GetLastError());
+        st.size = static_cast<unsigned long long>(size.QuadPart);
+        return st;
+    }
+
+    // Up to count bytes from the offset (fewer when the file ends first).
+    std::string Read(unsigned long long offset, unsigned long long count) {
+        if (count > 0x7FFFFFFFull) throw Error("File \"" + Utf8(path_) + "\" is too large.");
+        std::string bytes(static_cast<std::size_t>(count), '\0');
+        Seek(static_cast<LONGLONG>(offset), FILE_BEGIN);
         std::size_t done = 0;
         while (done < bytes.size()) {
             DWORD got = 0;
@@ -122,17 +139,23 @@ bool IsBlankLine(const std::wstring& line) {
     return true;
 }
 
-// The journal's content as last read or written by this process. Its bytes double as
-// the check that nobody changed the file since: a journal whose bytes equal them
-// needs no parsing, so adding a path costs one read and one append however long the
-// journal has grown.
+// The journal's content as last read or written by this process, so that adding a
+// path costs one append, not a read of every earlier line. It is used only while the
+// file is provably the one it describes: the same creation and last write times, the
+// same size and the same last bytes. Every change by any instance either grows
+// the file at its end or shrinks it, so a change that kept all of these would have to
+// rebuild the old tail byte for byte within one tick of the clock; anything else makes
+// the journal be read afresh.
+constexpr std::size_t kTailBytes = 4096;
+
 struct Journal {
-    std::wstring fileName;
-    std::string bytes;
+    std::wstring fileName;  // empty: nothing known
+    LockedJournal::Stamp stamp;
+    std::string tail;  // the file's last kTailBytes bytes
     std::vector<std::wstring> entries;
     std::unordered_set<std::wstring> keys;
     bool utf8 = false;       // the file's encoding
-    bool canonical = false;  // bytes are exactly what Serialize(entries) writes
+    bool canonical = false;  // the file holds exactly what Serialize(entries) writes
 };
 
 std::mutex g_mutex;  // one change at a time within the process; the file lock covers other processes
@@ -150,12 +173,27 @@ std::string Serialize(const std::vector<std::wstring>& entries, bool* utf8) {
     return bytes;
 }
 
-Journal& Load(LockedJournal& file, const std::wstring& fileName) {
-    std::string bytes = file.ReadAll();
-    if (g_cache.fileName == fileName && g_cache.bytes == bytes) return g_cache;
+std::string Tail(const std::string& bytes) {
+    return bytes.size() <= kTailBytes ? bytes : bytes.substr(bytes.size() - kTailBytes);
+}
 
+// Records what the file looks like after this process read or wrote it.
+void Remember(LockedJournal& file, Journal& journal, const std::wstring& fileName, std::string tail) {
+    journal.stamp = file.GetStamp();
+    journal.tail = std::move(tail);
+    journal.fileName = fileName;
+}
+
+Journal& Load(LockedJournal& file, const std::wstring& fileName) {
+    const LockedJournal::Stamp stamp = file.GetStamp();
+    if (g_cache.fileName == fileName && g_cache.stamp == stamp) {
+        const unsigned long long n = std::min<unsigned long long>(stamp.size, kTailBytes);
+        if (file.Read(stamp.size - n, n) == g_cache.tail) return g_cache;
+    }
+    g_cache.fileName.clear();
+
+    std::string bytes = file.Read(0, stamp.size);
     Journal fresh;
-    fresh.fileName = fileName;
     ListFileLines lines = SplitListFile(bytes);
     for (const std::string& raw : lines.lines) {
         std::wstring entry = lines.utf8 ? Utf8ToWide(raw) : AnsiToWide(raw);
@@ -165,17 +203,17 @@ Journal& Load(LockedJournal& file, const std::wstring& fileName) {
     bool utf8 = false;
     fresh.canonical = Serialize(fresh.entries, &utf8) == bytes;
     fresh.utf8 = lines.utf8;
-    fresh.bytes = std::move(bytes);
     g_cache = std::move(fresh);
+    Remember(file, g_cache, fileName, Tail(bytes));
     return g_cache;
 }
 
-void Rewrite(LockedJournal& file, Journal& journal) {
+void Rewrite(LockedJournal& file, Journal& journal, const std::wstring& fileName) {
     std::string bytes = Serialize(journal.entries, &journal.utf8);
     journal.fileName.clear();  // unknown state should the write fail
     file.Replace(bytes);
-    journal.bytes = std::move(bytes);
     journal.canonical = true;
+    Remember(file, journal, fileName, Tail(bytes));
 }
 
 void CheckPath(const std::wstring& path) {
@@ -192,37 +230,35 @@ void TChangeJournal::Add(const std::wstring& path) {
     std::lock_guard<std::mutex> guard(g_mutex);
     LockedJournal file(fileName_, true);
     Journal& journal = Load(file, fileName_);
-    const std::wstring fileName = journal.fileName;
 
     std::wstring key = FoldCase(path);
     if (journal.keys.count(key)) {
-        if (!journal.canonical) Rewrite(file, journal);
-        journal.fileName = fileName;
+        if (!journal.canonical) Rewrite(file, journal, fileName_);
         return;
     }
+    journal.fileName.clear();  // changing now
     journal.keys.insert(std::move(key));
     journal.entries.push_back(path);
 
     std::string line;
-    bool fits = journal.canonical;
-    if (fits) {
+    bool append = journal.canonical;
+    if (append) {
         if (journal.utf8) {
             line = WideToUtf8(path);
         } else {
             bool lossless = true;
             line = WideToAnsi(path, &lossless);
-            fits = lossless;  // else the journal turns UTF-8 as a whole
+            append = lossless;  // else the journal turns UTF-8 as a whole
         }
     }
-    if (fits) {
-        line += "\r\n";
-        journal.fileName.clear();
-        file.Append(line);
-        journal.bytes += line;
-    } else {
-        Rewrite(file, journal);
+    if (!append) {
+        Rewrite(file, journal, fileName_);
+        return;
     }
-    journal.fileName = fileName;
+    line += "\r\n";
+    file.Append(line);
+    std::string tail = journal.tail + line;
+    Remember(file, journal, fileName_, Tail(tail));
 }
 
 void TChangeJournal::Remove(const std::wstring& path) {
@@ -230,7 +266,6 @@ void TChangeJournal::Remove(const std::wstring& path) {
     LockedJournal file(fileName_, false);
     if (!file.open()) return;
     Journal& journal = Load(file, fileName_);
-    const std::wstring fileName = journal.fileName;
 
     bool changed = false;
     const std::wstring key = FoldCase(path);
@@ -243,8 +278,7 @@ void TChangeJournal::Remove(const std::wstring& path) {
             }
         }
     }
-    if (changed || !journal.canonical) Rewrite(file, journal);
-    journal.fileName = fileName;
+    if (changed || !journal.canonical) Rewrite(file, journal, fileName_);
 }
 
 std::vector<std::wstring> TChangeJournal::Entries() const {
