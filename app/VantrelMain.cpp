@@ -9,10 +9,19 @@
 #include "app/VantrelClass.h"
 #include "app/window/MainWindow.h"
 #include "app/window/kvProgress.h"
+#include "imaging/ImagingLog.h"
 
 using namespace vantrel;
 
 namespace {
+
+// The imaging code's log lines go to the program's log.
+void ImagingToLog(const std::wstring& text, const std::wstring& category, int level, bool formatted) {
+    if (formatted)
+        LogFormat(L"%s", {text}, level, category);
+    else
+        LogMessage(text, category, level);
+}
 
 const wchar_t kApplicationTitle[] = L"Vantrel";
 
@@ -27,6 +36,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_WIN95_CLASSES | ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&icc);
 
+    SetImagingLogSink(&ImagingToLog);
     int exitCode = 0;
     try {
         TVantrel::InitCore();

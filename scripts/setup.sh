@@ -15,7 +15,7 @@ APT_PACKAGES=(
   mingw-w64 mingw-w64-tools libz-mingw-w64-dev
   libpng-dev zlib1g-dev googletest libbenchmark-dev
   wine wine64 wine32:i386 xvfb xauth x11-utils
-  icoutils python3-pil imagemagick pngcheck
+  icoutils python3-pil imagemagick pngcheck libmagick++-dev
 )
 
 missing_packages() {

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# Builds every preset (native, win64, win32) and runs every test: natively, and under
-# Wine in 64-bit and 32-bit processes. Ends with one summary line over all presets.
+# Builds every preset and runs every test: natively (gcc; clang with AddressSanitizer,
+# UBSan and a short libFuzzer run), and under Wine in 64-bit and 32-bit processes.
+# Ends with one summary line over all presets.
 set -uo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$ROOT"
 bash scripts/setup.sh || exit 1
 
-PRESETS=(${VANTREL_PRESETS:-native win64 win32})
+PRESETS=(${VANTREL_PRESETS:-native fuzz win64 win32})
 LOGDIR="$ROOT/build/logs"
 mkdir -p "$LOGDIR"
 TOTALS="$LOGDIR/totals.txt"
@@ -38,6 +39,7 @@ for preset in "${PRESETS[@]}"; do
   if grep -E '^/work.*warning:|^[^ ]*\.(cpp|h):[0-9]+:[0-9]+: warning' "$LOGDIR/$preset-build.log" | grep -v '/usr/' | head -5 | grep -q .; then
     echo "$preset: our code compiled with warnings:"; grep -E 'warning:' "$LOGDIR/$preset-build.log" | grep -v '/usr/' | head -10
   fi
+  case "$preset" in win*) scripts/wine-run.sh --init ;; esac
   echo "== $preset: test"
   rm -rf "build/$preset/test-results"; mkdir -p "build/$preset/test-results"
   ctest --preset "$preset" --output-junit "$ROOT/build/$preset/test-results/ctest-junit.xml" 2>&1 | tee "$LOGDIR/$preset-test.log" | grep -E '^ *[0-9]+/[0-9]+ Test|tests passed|tests failed' || true

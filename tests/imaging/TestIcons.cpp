@@ -81,8 +81,8 @@ std::vector<std::string> MachineIcons() {
         "/root/.pyenv/versions/2.7.18/lib/python2.7/idlelib/Icons/idle.ico",
         "/usr/lib/google-cloud-sdk/platform/google_appengine/php/new_project_template/favicon.ico",
         "/usr/lib/google-cloud-sdk/platform/gsutil/third_party/pyasn1/docs/source/.static/favicon.ico",
-        "/usr/lib/google-cloud-sdk/platform/google_appengine/google/appengine/tools/java/jetty12/jetty-home/"
-        "modules/demo.d/root/favicon.ico",
+        ("/usr/lib/google-cloud-sdk/platform/google_appengine/google/appengine/tools/java/jetty12/jetty-home/"
+         "modules/demo.d/root/favicon.ico"),
     };
     std::vector<std::string> found;
     for (const char* c : candidates) {
