@@ -5,7 +5,9 @@
 #include <set>
 #include <thread>
 
+#include "LoopbackServer.h"
 #include "TestSupport.h"
+#include "app/RegisterIconHandlerUnit.h"
 #include "app/FileHelpers.h"
 #include "app/MarkerStreams.h"
 #include "app/TextConv.h"
@@ -221,4 +223,48 @@ TEST_F(JournalTest, ConcurrentInstancesLoseNoLine) {
     std::string expected;
     for (const auto& e : entries) expected += WideToAnsi(e) + "\r\n";
     EXPECT_EQ(Bytes(), expected);
+}
+
+TEST_F(JournalTest, RollbackAllAsksTheServiceFirst) {
+    const std::wstring a = Marked(L"a.txt");
+    const std::wstring b = Marked(L"b.txt");
+    const std::string journalBefore = Bytes();
+
+    // Service stopped, or answering anything but "OK": the failure goes to the caller
+    // and no file or journal line is touched.
+    struct Refusal {
+        std::optional<std::string> response;  // none: nothing listens
+        int code;
+    } refusals[] = {
+        {std::nullopt, 6},
+        {LoopbackServer::Response(203, "Non-Authoritative Information", "busy"), 3},
+        {LoopbackServer::Response(200, "OK", "ok"), 5},
+    };
+    for (const auto& r : refusals) {
+        std::optional<LoopbackServer> server;
+        if (r.response) server.emplace(*r.response);
+        ScopedServicePort port(static_cast<DWORD>(server ? server->port() : UnusedLoopbackPort()));
+        try {
+            TVantrel::Core().RollbackAll();
+            ADD_FAILURE() << "no failure for code " << r.code;
+        } catch (const IconRegisterException& e) {
+            EXPECT_EQ(e.ErrorCode, r.code) << e.what();
+        }
+        EXPECT_EQ(Bytes(), journalBefore);
+        EXPECT_TRUE(HasIconStream(a));
+        EXPECT_TRUE(Exists(InfoStreamPath(b)));
+    }
+
+    LoopbackServer service(LoopbackServer::Response(200, "OK", "OK"));
+    ASSERT_TRUE(service.ok());
+    ScopedServicePort port(static_cast<DWORD>(service.port()));
+    TVantrel::Core().RollbackAll();
+    ASSERT_EQ(service.requests().size(), 1u);
+    EXPECT_EQ(service.requests()[0].rfind("GET /unregall HTTP/1.", 0), 0u) << service.requests()[0];
+    EXPECT_EQ(Bytes(), "");
+    EXPECT_FALSE(HasIconStream(a));
+    EXPECT_FALSE(HasIconStream(b));
+    EXPECT_FALSE(Exists(InfoStreamPath(a)));
+    EXPECT_EQ(ReadFile(b), "content");
+    EXPECT_FALSE(TVantrel::Core().HasErrors);  // no per-file messages
 }
