@@ -189,6 +189,15 @@ TEST_F(StreamsTest, InfoStreamReadsOddTextAndKeepsPathsOutsideTheCodePage) {
     EXPECT_EQ(info.ReadInteger(kInfoSection, kColorKey, kNoColor), kNoColor);
     EXPECT_EQ(info.ReadInteger(kInfoSection, kOverlayIconIndexKey, 0), 0);
 
+    // A Unicode text (as the profile functions keep a file that starts with the UTF-16
+    // mark) is read as such and written back as ANSI; an odd last byte is ignored.
+    static const char kUtf16[] = "\xFF\xFE[\0v\0a\0n\0t\0r\0e\0l\0]\0\r\0\n\0C\0o\0l\0o\0r\0=\0" "7\0\r\0\n\0!";
+    WriteFile(info.FileName(), std::string(kUtf16, sizeof(kUtf16) - 1));
+    EXPECT_EQ(info.ReadInteger(kInfoSection, kColorKey, kNoColor), 7);
+    info.WriteInteger(kInfoSection, kOverlayIconIndexKey, 2);
+    EXPECT_EQ(Bytes(info.FileName()), "[vantrel]\r\nColor=7\r\nOverlayIconIndex=2\r\n");
+    WriteFile(info.FileName(), "[vantrel]\r\nColor=blue\r\nOverlayIconIndex=\r\n");
+
     // A path the ANSI code page cannot hold is stored whole (UTF-8 behind a mark), not as "?".
     const std::wstring foreign = L"C:\\\x65E5\x672C\\\x0416.icl";
     info.WriteString(kInfoSection, kOverlayIconFileKey, foreign);
