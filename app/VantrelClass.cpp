@@ -2,8 +2,10 @@
 
 #include <windows.h>
 
+#include "app/ChangeJournal.h"
 #include "app/FileHelpers.h"
 #include "app/LogFile.h"
+#include "app/RegisterIconHandlerUnit.h"
 #include "app/ShellIconRefresh.h"
 #include "app/TextConv.h"
 #include "app/TextFormat.h"
@@ -147,7 +149,13 @@ void TVantrel::ApplyColor(int) { NotAvailable("Colouring file icons"); }
 void TVantrel::RemoveOverlay() { NotAvailable("Removing markers"); }
 void TVantrel::RemoveColor() { NotAvailable("Removing colours"); }
 void TVantrel::RestoreDefault() { NotAvailable("Restoring default icons"); }
-void TVantrel::RollbackAll() { NotAvailable("Rolling back all changes"); }
+void TVantrel::RollbackAll() {
+    // The registrator must drop its registrations first; if it cannot (service stopped,
+    // unexpected answer) its IconRegisterException goes to the caller and no file is touched.
+    UnregisterAll();
+    JournalRollback();
+    RefreshShellIcons();
+}
 void TVantrel::RefreshShellIcons() { vantrel::RefreshShellIcons(); }
 
 }  // namespace vantrel

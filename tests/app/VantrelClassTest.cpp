@@ -198,5 +198,4 @@ TEST_F(EngineTest, OperationsOfLaterVersionsFailClearly) {
     EXPECT_THROW(core().RemoveOverlay(), vantrel::Error);
     EXPECT_THROW(core().RemoveColor(), vantrel::Error);
     EXPECT_THROW(core().RestoreDefault(), vantrel::Error);
-    EXPECT_THROW(core().RollbackAll(), vantrel::Error);
 }

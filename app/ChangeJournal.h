@@ -1,0 +1,54 @@
+// The change journal "Changes.dat" in the data folder: one full path per line of
+// every file the program has customised, in the order of first customisation, each
+// path once (letter case ignored). Rollback walks it to undo every customisation.
+//
+// File format: ANSI with CR LF line ends; when a path has characters outside the
+// ANSI code page the whole journal is UTF-8 behind a byte-order mark instead. Lines
+// ended by a bare CR or LF, empty lines and repeated paths are accepted on reading
+// and tidied at the next change.
+//
+// Several program instances may change the journal at once (two menu commands picked
+// together): every read-modify-write holds the file open exclusively, and an instance
+// that finds it held waits for its turn. A new path is appended; earlier lines are
+// rewritten only when the file needs tidying or a change of encoding.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace vantrel {
+
+class TChangeJournal {
+public:
+    explicit TChangeJournal(std::wstring fileName) : fileName_(std::move(fileName)) {}
+    const std::wstring& FileName() const { return fileName_; }
+
+    // Adds the path unless present (the file is created when missing). An empty
+    // path is ignored; a path holding a line break or NUL is refused (vantrel::Error).
+    void Add(const std::wstring& path);
+    // Removes the path's line; nothing happens when the file does not exist.
+    void Remove(const std::wstring& path);
+    // The journal's paths; empty when the file does not exist.
+    std::vector<std::wstring> Entries() const;
+
+private:
+    std::wstring fileName_;
+};
+
+// Path of the journal: the engine's DataFolder + "Changes.dat".
+std::wstring JournalFileName();
+
+// Called after each successful apply.
+void JournalAdd(const std::wstring& path);
+// Called by RemoveMarkerStreams, whether or not streams were deleted.
+void JournalRemove(const std::wstring& path);
+// Removes the streams of every journalled file (RemoveMarkerStreams on a snapshot of
+// the journal, letting pending window messages be processed before each file), which
+// also empties the journal.
+void JournalRollback();
+
+// How long a change waits for another instance to release the journal before it
+// fails; tests shorten it.
+void SetJournalLockTimeout(unsigned long milliseconds);
+
+}  // namespace vantrel
