@@ -42,6 +42,34 @@ public:
     // The report as shown, copied and saved: summary, blank line, report lines.
     std::wstring ErrorReportText() const;
 
+    // Per-file messages of the report: each sets HasErrors and adds its text block.
+    void ReportFileMissing(const std::wstring& path);
+    void ReportNoExtension(const std::wstring& path);
+    void ReportUnregisteredType(const std::wstring& extension);
+    void ReportExcludedExtension(const std::wstring& extension);
+    void ReportFileSystem(const std::wstring& fileSystem);
+    void ReportNotWritable(const std::wstring& path, const std::wstring& errorText);
+    void ReportForeignIconHandler(const std::wstring& extension, const std::wstring& description);
+    void ReportServiceNotRunning();
+    void ReportUnexpectedError(const std::wstring& message);
+    void ReportIconFileMissing(const std::wstring& path);
+    void ReportIconResourceMissing(const std::wstring& location);
+
+    // The extension has a registered type in HKEY_CLASSES_ROOT.
+    bool IsRegisteredType(const std::wstring& extension);
+    // The extension is not on the exclusion list (letter case ignored).
+    bool IsAllowedExtension(const std::wstring& extension);
+
+    // The checks before a file is marked or coloured, in order; the first failure adds
+    // the path line and its message. True when the file can be customised; extension
+    // receives the file's extension.
+    bool CheckCanCustomize(const std::wstring& path, std::wstring* extension = nullptr);
+    // The checks before markings are removed: true when the file carries an icon stream
+    // and can be written; false with a message for a missing or unwritable file, and
+    // false without one when there is nothing to remove.
+    enum class RemoveCheck { Proceed, NothingToDo, Failed };
+    RemoveCheck CheckCanRemove(const std::wstring& path);
+
     // Engine operations.
     void ApplyOverlay(const std::wstring& overlayIconFile, int overlayIconIndex);
     void ApplyColor(int color);
