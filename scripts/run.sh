@@ -50,6 +50,9 @@ wine reg query 'HKCU\Software\Kestrane\Vantrel' 2>/dev/null | tr -d '\r' | grep 
 APPDATA_DIR=$(find "$WINEPREFIX/drive_c/users" -maxdepth 5 -path '*AppData/Roaming/Kestrane/Vantrel' -type d | head -1)
 echo "  data folder: ${APPDATA_DIR:-missing}"
 
+echo "== the marker library staged beside the program"
+scripts/wine-run.sh "build/$PRESET/tools/icontool.exe" groups "$(winpath "$DIST/icl/Main.icl")" | tr -d '\r' | head -20 || true
+
 echo "== mark the listed files with marker 6 of Main.icl, keeping the list (-dd)"
 vantrel -oi "$(winpath "$LIST")" "$(winpath "$DIST/icl/Main.icl")" 6 -dd
 [ -f "$LIST" ] && echo "  list file kept: yes" || echo "  list file kept: no"
