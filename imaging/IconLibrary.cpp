@@ -77,6 +77,8 @@ bool TAdvancedIcon::LoadFromResource(const TPeResources& module, const TResName&
         const std::uint16_t id = ReadLe16(entry, 12);
         const auto data = module.Find(kRtIcon, TResName::FromId(id));
         if (!data) throw EResourceError("Icon resource " + std::to_string(id) + " of group " + group.Text() + " not found");
+        // An image resource without a byte is no image (it would be written as an empty entry).
+        if (data->empty()) throw Error("Invalid image");
         Images().Add(std::make_unique<TResourceIconImage>(TIconHeader::FromBytes(entry),
                                                           std::vector<std::uint8_t>(data->begin(), data->end())));
     }

@@ -193,6 +193,18 @@ TEST(PeIcons, DamagedGroupDoesNotKeepAnotherFromBeingExtracted) {
     EXPECT_EQ(ImageData(three, 0), s.c16);
     EXPECT_THROW(ExtractIconResource(dll, -200, tmp.path / "broken.ico"), EResourceError);
     EXPECT_FALSE(fs::exists(tmp.path / "broken.ico"));
+
+    // An image resource without bytes is no image, not an empty entry of the group.
+    resources.back() = {kRtGroupIcon, 200, {}, MakeGroup({{&s.a16, 78}})};
+    resources.push_back({kRtIcon, 78, {}, {}});
+    const fs::path empty = tmp.Write("empty.dll", MakePe(resources));
+    try {
+        ExtractIconResource(empty, -200, tmp.path / "empty.ico");
+        ADD_FAILURE() << "no failure";
+    } catch (const Error& e) {
+        EXPECT_STREQ(e.what(), "Invalid image");
+    }
+    EXPECT_FALSE(fs::exists(tmp.path / "empty.ico"));
 }
 
 // Offsets and counts that point outside the file are refused without reading there.
