@@ -30,13 +30,13 @@ int main(int argc, char** argv) {
         for (int x = 0; x < 20; ++x) picture.SetBgra(x, y, {std::uint8_t(x * 12), std::uint8_t(y * 12), 200, std::uint8_t(x * 13)});
     const Bytes png = EncodePngRgba(picture);
     const std::vector<PeResource> resources = {
-        {RT_ICON, 1, {}, a},
-        {RT_ICON, 2, {}, b},
-        {RT_ICON, 3, {}, c},
-        {RT_ICON, 4, {}, png},
-        {RT_GROUP_ICON, 0, u"MAIN", MakeGroup({{&a, 1}, {&b, 2}})},
-        {RT_GROUP_ICON, 5, {}, MakeGroup({{&c, 3}})},
-        {RT_GROUP_ICON, 101, {}, MakeGroup({{&a, 1}, {&c, 4}})},
+        {kRtIcon, 1, {}, a},
+        {kRtIcon, 2, {}, b},
+        {kRtIcon, 3, {}, c},
+        {kRtIcon, 4, {}, png},
+        {kRtGroupIcon, 0, u"MAIN", MakeGroup({{&a, 1}, {&b, 2}})},
+        {kRtGroupIcon, 5, {}, MakeGroup({{&c, 3}})},
+        {kRtGroupIcon, 101, {}, MakeGroup({{&a, 1}, {&c, 4}})},
     };
     const Bytes pe32 = MakePe(resources);
     write("pe32.dll", pe32);

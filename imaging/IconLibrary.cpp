@@ -65,7 +65,7 @@ void TIconList::TakeAll(TIconList& other) {
 
 bool TAdvancedIcon::LoadFromResource(const TPeResources& module, const TResName& group) {
     Images().Clear();
-    const auto groupBytes = module.Find(RT_GROUP_ICON, group);
+    const auto groupBytes = module.Find(kRtGroupIcon, group);
     if (!groupBytes) throw EResourceError("Icon group " + group.Text() + " not found");
     TMemoryStream stream(*groupBytes);
     std::uint16_t count = 0;
@@ -75,8 +75,10 @@ bool TAdvancedIcon::LoadFromResource(const TPeResources& module, const TResName&
         // Entries beyond the group's data do not exist, whatever its count says.
         if (!stream.ReadExact(entry, sizeof entry)) break;
         const std::uint16_t id = ReadLe16(entry, 12);
-        const auto data = module.Find(RT_ICON, TResName::FromId(id));
+        const auto data = module.Find(kRtIcon, TResName::FromId(id));
         if (!data) throw EResourceError("Icon resource " + std::to_string(id) + " of group " + group.Text() + " not found");
+        // An image resource without a byte is no image (it would be written as an empty entry).
+        if (data->empty()) throw Error("Invalid image");
         Images().Add(std::make_unique<TResourceIconImage>(TIconHeader::FromBytes(entry),
                                                           std::vector<std::uint8_t>(data->begin(), data->end())));
     }
@@ -110,7 +112,7 @@ bool T32BitReader::Enumerate(bool withIcons) {
     groups_.clear();
     if (!Map()) return false;
     try {
-        groups_ = module_->Names(RT_GROUP_ICON);
+        groups_ = module_->Names(kRtGroupIcon);
     } catch (const EResourceError&) {
         // The platform's enumeration gives up on a damaged directory: no groups.
         return false;
@@ -147,7 +149,7 @@ int CountIconGroups(const std::shared_ptr<const std::vector<std::uint8_t>>& file
     const std::span<const std::uint8_t> bytes(*file);
     if (TPeResources::IsPeImage(bytes)) {
         const TPeResources module(file);
-        return module.Valid() ? int(module.Count(RT_GROUP_ICON)) : 0;
+        return module.Valid() ? int(module.Count(kRtGroupIcon)) : 0;
     }
     if (const int groups = NeIconGroupCount(bytes)) return groups;
     // An icon file counts as one icon.

@@ -10,8 +10,8 @@ namespace vantrel {
 
 namespace {
 
-constexpr std::uint16_t kNeIcon = 0x8000 | RT_ICON;
-constexpr std::uint16_t kNeGroupIcon = 0x8000 | RT_GROUP_ICON;
+constexpr std::uint16_t kNeIcon = 0x8000 | kRtIcon;
+constexpr std::uint16_t kNeGroupIcon = 0x8000 | kRtGroupIcon;
 // A larger shift would put resources beyond 4 GiB; no loader accepts that.
 constexpr std::uint16_t kMaxAlignShift = 15;
 

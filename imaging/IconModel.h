@@ -129,7 +129,7 @@ public:
     std::unique_ptr<TSubIcon> CreateCopy() const override;
 };
 
-// An image from an executable's RT_ICON resource.
+// An image from an executable's kRtIcon resource.
 class TResourceIconImage : public TSubIcon {
 public:
     TResourceIconImage() = default;
@@ -197,8 +197,8 @@ public:
     // The same from an ICO file image held in memory (the stream from position 0).
     bool LoadFromStream(TMemoryStream& stream);
     bool LoadFromBytes(std::span<const std::uint8_t> bytes);
-    // Clears the images and reads the icon group `group` (RT_GROUP_ICON) of an executable's
-    // resources with its RT_ICON images; false when the group's header is invalid. A group
+    // Clears the images and reads the icon group `group` (kRtGroupIcon) of an executable's
+    // resources with its kRtIcon images; false when the group's header is invalid. A group
     // or image resource that is missing or lies outside the file fails with EResourceError,
     // an image that cannot be read with "Invalid image".
     bool LoadFromResource(const TPeResources& module, const TResName& group);

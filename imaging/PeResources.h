@@ -15,8 +15,8 @@
 
 namespace vantrel {
 
-constexpr std::uint16_t RT_ICON = 3;
-constexpr std::uint16_t RT_GROUP_ICON = 14;
+constexpr std::uint16_t kRtIcon = 3;
+constexpr std::uint16_t kRtGroupIcon = 14;
 
 // A resource type or name: an integer id or a string.
 struct TResName {

@@ -42,16 +42,16 @@ struct Sample {
 // Groups in the platform's order: two named groups, then ids 3, 7, 101 ascending.
 std::vector<PeResource> SampleResources(const Sample& s) {
     return {
-        {RT_ICON, 1, {}, s.a16},
-        {RT_ICON, 2, {}, s.a32},
-        {RT_ICON, 3, {}, s.b32},
-        {RT_ICON, 4, {}, s.c16},
-        {RT_ICON, 5, {}, s.d16},
-        {RT_GROUP_ICON, 0, u"MAINICON", MakeGroup({{&s.a16, 1}, {&s.a32, 2}})},
-        {RT_GROUP_ICON, 0, u"ZED", MakeGroup({{&s.b32, 3}})},
-        {RT_GROUP_ICON, 3, {}, MakeGroup({{&s.c16, 4}})},
-        {RT_GROUP_ICON, 7, {}, MakeGroup({{&s.d16, 5}, {&s.a16, 1}})},
-        {RT_GROUP_ICON, 101, {}, MakeGroup({{&s.a32, 2}})},
+        {kRtIcon, 1, {}, s.a16},
+        {kRtIcon, 2, {}, s.a32},
+        {kRtIcon, 3, {}, s.b32},
+        {kRtIcon, 4, {}, s.c16},
+        {kRtIcon, 5, {}, s.d16},
+        {kRtGroupIcon, 0, u"MAINICON", MakeGroup({{&s.a16, 1}, {&s.a32, 2}})},
+        {kRtGroupIcon, 0, u"ZED", MakeGroup({{&s.b32, 3}})},
+        {kRtGroupIcon, 3, {}, MakeGroup({{&s.c16, 4}})},
+        {kRtGroupIcon, 7, {}, MakeGroup({{&s.d16, 5}, {&s.a16, 1}})},
+        {kRtGroupIcon, 101, {}, MakeGroup({{&s.a32, 2}})},
     };
 }
 
@@ -150,7 +150,7 @@ TEST(PeIcons, GroupEntryTakesTheImagesRealSizeAndRecomputedHeader) {
     WriteLe32(group.data() + 6 + 8, 12345);  // bytes in resource
     group[6] = 48;                             // width
     TIconLibrary library;
-    library.OpenFromBytes(MakePe({{RT_ICON, 1, {}, image}, {RT_GROUP_ICON, 1, {}, group}}), "x.dll");
+    library.OpenFromBytes(MakePe({{kRtIcon, 1, {}, image}, {kRtGroupIcon, 1, {}, group}}), "x.dll");
     const TSubIcon& got = *library.GetIcon(0)->Images()[0];
     EXPECT_EQ(got.Header().BytesInRes, image.size());
     EXPECT_EQ(got.Header().Width, 32);
@@ -182,7 +182,7 @@ TEST(PeIcons, ProcessesMessagesAfterEveryGroup) {
 TEST(PeIcons, DamagedGroupDoesNotKeepAnotherFromBeingExtracted) {
     const Sample s;
     auto resources = SampleResources(s);
-    resources.push_back({RT_GROUP_ICON, 200, {}, MakeGroup({{&s.a16, 77}})});  // no RT_ICON 77
+    resources.push_back({kRtGroupIcon, 200, {}, MakeGroup({{&s.a16, 77}})});  // no kRtIcon 77
     TempFolder tmp;
     const fs::path dll = tmp.Write("broken.dll", MakePe(resources));
     TIconLibrary all;
@@ -193,6 +193,18 @@ TEST(PeIcons, DamagedGroupDoesNotKeepAnotherFromBeingExtracted) {
     EXPECT_EQ(ImageData(three, 0), s.c16);
     EXPECT_THROW(ExtractIconResource(dll, -200, tmp.path / "broken.ico"), EResourceError);
     EXPECT_FALSE(fs::exists(tmp.path / "broken.ico"));
+
+    // An image resource without bytes is no image, not an empty entry of the group.
+    resources.back() = {kRtGroupIcon, 200, {}, MakeGroup({{&s.a16, 78}})};
+    resources.push_back({kRtIcon, 78, {}, {}});
+    const fs::path empty = tmp.Write("empty.dll", MakePe(resources));
+    try {
+        ExtractIconResource(empty, -200, tmp.path / "empty.ico");
+        ADD_FAILURE() << "no failure";
+    } catch (const Error& e) {
+        EXPECT_STREQ(e.what(), "Invalid image");
+    }
+    EXPECT_FALSE(fs::exists(tmp.path / "empty.ico"));
 }
 
 // Offsets and counts that point outside the file are refused without reading there.
@@ -230,8 +242,8 @@ TEST(PeIcons, DataAndNamesOutsideTheFileFailOnlyTheirGroup) {
     Bytes b = MakePe(SampleResources(s));
     const auto file = std::make_shared<const Bytes>(b);
     const TPeResources good(file);
-    // Point RT_ICON 4 (group "3"'s only image) far outside the file.
-    const auto data = good.Find(RT_ICON, TResName::FromId(4));
+    // Point kRtIcon 4 (group "3"'s only image) far outside the file.
+    const auto data = good.Find(kRtIcon, TResName::FromId(4));
     ASSERT_TRUE(data);
     std::size_t entryAt = 0;
     const std::size_t rsrcFileAt = ReadLe32(b, ReadLe32(b, 0x3C) + 24 + 224 + 20);

@@ -50,7 +50,7 @@ std::vector<std::string> WrestoolGroups(const fs::path& file) {
 }
 #endif
 
-void ExpectSameImages(const fs::path& ours, const fs::path& theirs) {
+[[maybe_unused]] void ExpectSameImages(const fs::path& ours, const fs::path& theirs) {
     TAdvancedIcon a, b;
     ASSERT_TRUE(a.LoadFromFile(ours));
     ASSERT_TRUE(b.LoadFromFile(theirs));
