@@ -28,11 +28,6 @@ void WriteStringValue(HKEY key, const wchar_t* name, const std::wstring& value) 
         throw Error("Failed to set data for '" + WideToUtf8(name) + "': " + WideToUtf8(SystemErrorMessage(rc)));
 }
 
-// An operation that a later version of the program provides. Until then it fails
-// with a clear message rather than reporting a success it did not have.
-[[noreturn]] void NotAvailable(const char* what) {
-    throw Error(std::string(what) + " is not available in this version of Vantrel.");
-}
 
 }  // namespace
 
@@ -144,11 +139,6 @@ void TVantrel::ShowErrorReport() {
     ShowErrorReportDialog(L"Vantrel", kReportSummary, Errors);
 }
 
-void TVantrel::ApplyOverlay(const std::wstring&, int) { NotAvailable("Marking files with a marker"); }
-void TVantrel::ApplyColor(int) { NotAvailable("Colouring file icons"); }
-void TVantrel::RemoveOverlay() { NotAvailable("Removing markers"); }
-void TVantrel::RemoveColor() { NotAvailable("Removing colours"); }
-void TVantrel::RestoreDefault() { NotAvailable("Restoring default icons"); }
 void TVantrel::RollbackAll() {
     // The registrator must drop its registrations first; if it cannot (service stopped,
     // unexpected answer) its IconRegisterException goes to the caller and no file is touched.

@@ -84,6 +84,10 @@ public:
 
 private:
     TVantrel();
+    // The temporary folder root: %TEMP% with a trailing backslash.
+    std::wstring TempRoot() const;
+    // The end of every operation: the shell reloads its icons, then the report.
+    void FinishOperation();
     void WriteProgramLocation();
     void InitDataFolder();
 

@@ -1,11 +1,11 @@
+#include "MarkingFixture.h"
+
 #include "app/CmdParams.h"
 
 #include <windows.h>
 #include <commctrl.h>
 
-#include <gtest/gtest.h>
-
-#include "TestSupport.h"
+#include "app/MarkerStreams.h"
 #include "app/VantrelClass.h"
 #include "app/kvCommandLineUtils.h"
 #include "app/window/kvProgress.h"
@@ -19,30 +19,30 @@ namespace {
 std::vector<std::wstring> g_args;
 std::vector<std::wstring> TestArguments() { return g_args; }
 
-class DispatchTest : public ::testing::Test {
+// The dispatcher on a file of a registered type, so every operation runs for real and the
+// file's streams tell which one ran.
+class DispatchTest : public MarkingTest {
 protected:
     void SetUp() override {
-        TVantrel::DoneCore();
-        appData_ = std::make_unique<ScopedEnv>(L"AppData", appDataDir_.path());
-        TVantrel::InitCore();
+        MarkingTest::SetUp();
         SetArgumentSource(&TestArguments);
-        file_ = files_ / L"a.txt";
-        WriteFile(file_, "x");
+        file_ = NewFile(L"a.vtdoc");
         list_ = files_ / L"list.tmp";
         std::string line;
         for (wchar_t c : file_) line += static_cast<char>(c);
-        WriteFile(list_, line + "\r\n");
-        WriteFile(TVantrel::Core().SelectedFilesPath(), line + "\r\n");
+        listText_ = line + "\r\n";
+        WriteFile(list_, listText_);
+        WriteFile(TVantrel::Core().SelectedFilesPath(), listText_);
     }
     void TearDown() override {
         SetArgumentSource(nullptr);
-        TVantrel::DoneCore();
-        appData_.reset();
+        MarkingTest::TearDown();
     }
 
     // Runs the dispatcher on "Vantrel.exe <args>"; returns the failure text, or
-    // "handled"/"not handled".
+    // "handled"/"not handled". The list file is written anew first.
     std::string Dispatch(std::vector<std::wstring> args) {
+        WriteFile(list_, listText_);
         g_args = {L"C:\\Program Files\\Vantrel\\Vantrel.exe"};
         g_args.insert(g_args.end(), args.begin(), args.end());
         try {
@@ -51,66 +51,89 @@ protected:
             return e.what();
         }
     }
+    // The file's state: "marker+colour", "marker", "colour" or "none".
+    std::string State() {
+        if (!HasIconStream(file_)) return "none";
+        TIniFile info = OpenInfoStream(file_);
+        const bool marker = info.ValueExists(kInfoSection, kOverlayIconFileKey);
+        const bool colour = info.ValueExists(kInfoSection, kColorKey);
+        return marker && colour ? "marker+colour" : marker ? "marker" : colour ? "colour" : "icon only";
+    }
+    void MarkBoth() {
+        core().FileList = {file_};
+        core().ApplyOverlay(MarkerLibrary(), 6);
+        core().ApplyColor(255);
+        ASSERT_EQ(State(), "marker+colour");
+    }
     TVantrel& core() { return TVantrel::Core(); }
 
-    TempDir appDataDir_, files_;
-    std::unique_ptr<ScopedEnv> appData_;
     std::wstring file_, list_;
+    std::string listText_;
 };
-
-const char kOverlay[] = "Marking files with a marker is not available in this version of Vantrel.";
-const char kColor[] = "Colouring file icons is not available in this version of Vantrel.";
-const char kRestore[] = "Restoring default icons is not available in this version of Vantrel.";
 
 }  // namespace
 
 TEST_F(DispatchTest, EachSwitchReachesItsOperation) {
-    EXPECT_EQ(Dispatch({L"-oi", list_, L"C:\\icl\\Main.icl", L"6"}), kOverlay);
+    EXPECT_EQ(Dispatch({L"-oi", list_, MarkerLibrary(), L"6"}), "handled");
     EXPECT_EQ(core().FileList, (std::vector<std::wstring>{file_}));
-    EXPECT_EQ(Dispatch({L"-ci", list_, L"255"}), kColor);
-    EXPECT_EQ(Dispatch({L"-uo", list_}), "Removing markers is not available in this version of Vantrel.");
-    EXPECT_EQ(Dispatch({L"-uc", list_}), "Removing colours is not available in this version of Vantrel.");
-    EXPECT_EQ(Dispatch({L"-rd", list_}), kRestore);
+    EXPECT_EQ(State(), "marker");
+    EXPECT_EQ(Dispatch({L"-ci", list_, L"255"}), "handled");
+    EXPECT_EQ(State(), "marker+colour");
+    EXPECT_EQ(Dispatch({L"-uo", list_}), "handled");
+    EXPECT_EQ(State(), "colour");
+    MarkBoth();
+    EXPECT_EQ(Dispatch({L"-uc", list_}), "handled");
+    EXPECT_EQ(State(), "marker");
+    EXPECT_EQ(Dispatch({L"-rd", list_}), "handled");
+    EXPECT_EQ(State(), "none");
     EXPECT_EQ(Dispatch({L"-rv"}), "handled");
     EXPECT_EQ(Dispatch({L"-ad"}), "handled");
 }
 
 TEST_F(DispatchTest, SwitchesMatchWholeAndIgnoreAsciiCase) {
-    EXPECT_EQ(Dispatch({L"-OI", list_, L"Main.icl", L"6"}), kOverlay);
+    EXPECT_EQ(Dispatch({L"-OI", list_, MarkerLibrary(), L"6"}), "handled");
+    EXPECT_EQ(State(), "marker");
     // A prefix, a longer word or the slash form is no switch: the main window opens on
     // the data folder's list.
     for (const wchar_t* notSwitch : {L"-oix", L"/oi", L"-o", L"oi"}) {
         core().ListFileName.clear();
-        EXPECT_EQ(Dispatch({notSwitch, list_, L"Main.icl", L"6"}), "not handled");
+        EXPECT_EQ(Dispatch({notSwitch, list_, MarkerLibrary(), L"6"}), "not handled");
         EXPECT_EQ(core().ListFileName, core().SelectedFilesPath());
     }
 }
 
 TEST_F(DispatchTest, FixedPrecedenceWhateverTheOrder) {
-    EXPECT_EQ(Dispatch({L"-uc", list_, L"-rd"}), kRestore);
-    EXPECT_EQ(Dispatch({L"-mi", list_, L"-rv"}), "handled");           // -rv before -mi
-    core().ListFileName.clear();
+    MarkBoth();
+    EXPECT_EQ(Dispatch({L"-uc", list_, L"-rd"}), "handled");  // -rd before -uc
+    EXPECT_EQ(State(), "none");
+    MarkBoth();
+    EXPECT_EQ(Dispatch({L"-mi", list_, L"-rv"}), "handled");  // -rv before -mi
+    EXPECT_EQ(State(), "marker+colour");
     EXPECT_EQ(Dispatch({L"-ci", list_, L"5", L"-oi"}), "'-oi' is not a valid integer value");  // -oi first
-    EXPECT_EQ(Dispatch({L"-uo", list_, L"-mi"}), "not handled");       // -mi before -uo
+    EXPECT_EQ(Dispatch({L"-uo", list_, L"-mi"}), "not handled");  // -mi before -uo
+    EXPECT_EQ(State(), "marker+colour");
 }
 
 TEST_F(DispatchTest, AdEndsAtOnceAndLooksAtNothingElse) {
-    EXPECT_EQ(Dispatch({L"-oi", list_, L"Main.icl", L"6", L"-ad", L"-dd"}), "handled");
+    EXPECT_EQ(Dispatch({L"-oi", list_, MarkerLibrary(), L"6", L"-ad", L"-dd"}), "handled");
     EXPECT_TRUE(core().ListFileName.empty());
     EXPECT_TRUE(core().FileList.empty());
     EXPECT_FALSE(core().KeepListFile);
+    EXPECT_EQ(State(), "none");
 }
 
 TEST_F(DispatchTest, ArgumentsArePositional) {
-    // The list path first and "-oi" second: the switch itself is taken as the list.
-    EXPECT_EQ(Dispatch({list_, L"-oi", L"Main.icl", L"6"}), kOverlay);
+    // The list path first and "-oi" second: the switch itself is taken as the list, which
+    // does not exist, so nothing is marked.
+    EXPECT_EQ(Dispatch({list_, L"-oi", MarkerLibrary(), L"6"}), "handled");
     EXPECT_TRUE(core().ListFileName.empty());
     EXPECT_TRUE(core().FileList.empty());
+    EXPECT_EQ(State(), "none");
 
     // "-dd" as argument 5 keeps the list file.
-    EXPECT_EQ(Dispatch({L"-oi", list_, L"Main.icl", L"6", L"-dd"}), kOverlay);
+    EXPECT_EQ(Dispatch({L"-oi", list_, MarkerLibrary(), L"6", L"-dd"}), "handled");
     EXPECT_TRUE(core().KeepListFile);
-    EXPECT_EQ(Dispatch({L"-oi", list_, L"Main.icl", L"6"}), kOverlay);
+    EXPECT_EQ(Dispatch({L"-oi", list_, MarkerLibrary(), L"6"}), "handled");
     EXPECT_FALSE(core().KeepListFile);
 }
 
@@ -118,9 +141,12 @@ TEST_F(DispatchTest, IntegerArgumentsAreCheckedAfterTheListIsLoaded) {
     EXPECT_EQ(Dispatch({L"-ci", list_, L"abc"}), "'abc' is not a valid integer value");
     // The list is loaded first, so a temporary list still goes at exit.
     EXPECT_EQ(core().ListFileName, list_);
-    EXPECT_EQ(Dispatch({L"-oi", list_, L"Main.icl"}), "'' is not a valid integer value");
-    EXPECT_EQ(Dispatch({L"-oi", list_, L"Main.icl", L"$6"}), kOverlay);
-    EXPECT_EQ(Dispatch({L"-ci", list_, L"$1FFFFFFF"}), kColor);
+    EXPECT_EQ(Dispatch({L"-oi", list_, MarkerLibrary()}), "'' is not a valid integer value");
+    EXPECT_EQ(State(), "none");
+    EXPECT_EQ(Dispatch({L"-oi", list_, MarkerLibrary(), L"$6"}), "handled");
+    EXPECT_EQ(OpenInfoStream(file_).ReadInteger(kInfoSection, kOverlayIconIndexKey, -1), 6);
+    EXPECT_EQ(Dispatch({L"-ci", list_, L"$FF"}), "handled");
+    EXPECT_EQ(OpenInfoStream(file_).ReadInteger(kInfoSection, kColorKey, -1), 255);
 }
 
 TEST_F(DispatchTest, MainWindowSwitchesLoadTheirList) {
@@ -132,7 +158,7 @@ TEST_F(DispatchTest, MainWindowSwitchesLoadTheirList) {
 }
 
 TEST_F(DispatchTest, ProgressWindowIsHiddenAfterAFailure) {
-    EXPECT_EQ(Dispatch({L"-rd", list_}), kRestore);
+    EXPECT_EQ(Dispatch({L"-ci", list_, L"x"}), "'x' is not a valid integer value");
     HWND progress = FindWindowW(kProgressClass, nullptr);
     ASSERT_NE(progress, nullptr);  // it was shown
     EXPECT_FALSE(IsWindowVisible(progress));
@@ -146,6 +172,6 @@ TEST_F(DispatchTest, ProgressWindowIsHiddenAfterAFailure) {
     EXPECT_EQ(rc.right, 234);
     EXPECT_EQ(rc.bottom, 53);
     // Shown again for the next operation: the same window.
-    EXPECT_EQ(Dispatch({L"-uc", list_}), "Removing colours is not available in this version of Vantrel.");
+    EXPECT_EQ(Dispatch({L"-uc", list_}), "handled");
     EXPECT_EQ(FindWindowW(kProgressClass, nullptr), progress);
 }

@@ -1,9 +1,9 @@
 // The real Vantrel.exe from the staged program folder, started as the shell
 // extension or a user would start it.
-#include <gtest/gtest.h>
+#include "MarkingFixture.h"
 
-#include "TestSupport.h"
 #include "app/FileHelpers.h"
+#include "app/window/ErrorReportDialog.h"
 
 using namespace testsupport;
 
@@ -11,32 +11,43 @@ namespace {
 
 const wchar_t kKey[] = L"Software\\Kestrane\\Vantrel";
 
-class ProgramTest : public ::testing::Test {
+class ProgramTest : public MarkingTest {
 protected:
     void SetUp() override {
+        MarkingTest::SetUp();
         ASSERT_FALSE(DistFolder().empty()) << "VANTREL_DIST is not set";
         ASSERT_TRUE(Exists(DistFolder() + L"\\Vantrel.exe"));
-        file_ = files_ / L"a.txt";
-        WriteFile(file_, "x");
+        file_ = NewFile(L"a.vtdoc");
     }
-    std::wstring List(const std::wstring& name) {
+    std::wstring List(const std::wstring& name, std::vector<std::wstring> files = {}) {
+        if (files.empty()) files = {file_};
         std::wstring list = files_ / name;
-        std::string line;
-        for (wchar_t c : file_) line += static_cast<char>(c);
-        WriteFile(list, line + "\r\n");
+        std::string text;
+        for (const std::wstring& f : files) {
+            for (wchar_t c : f) text += static_cast<char>(c);
+            text += "\r\n";
+        }
+        WriteFile(list, text);
         return list;
     }
-    std::wstring DataFolder() const { return appData_ / L"Kestrane\\Vantrel"; }
+    std::wstring DataFolder() const { return appDataDir_ / L"Kestrane\\Vantrel"; }
 
-    // Runs the program; when it shows an error box, reads the box's text and presses OK.
+    // Runs the program; when it shows an error box or the error report, reads its text and
+    // presses OK.
     DWORD RunAndCloseBox(const std::vector<std::wstring>& args, std::wstring* boxText = nullptr,
-                         std::wstring* boxTitle = nullptr) {
-        auto run = StartProgram(args, appData_.path());
+                         std::wstring* boxTitle = nullptr, std::vector<std::wstring>* reports = nullptr) {
+        auto run = StartProgram(args, appDataDir_.path());
         if (!run) return 0xFFFFFFFF;
         const DWORD pid = run->pi.dwProcessId;
         for (;;) {
             if (WaitForSingleObject(run->pi.hProcess, 50) == WAIT_OBJECT_0) break;
             for (HWND w : ProcessWindows(pid)) {
+                if (ClassName(w) == vantrel::kErrorReportClass) {
+                    if (reports) reports->push_back(WindowText(GetDlgItem(w, vantrel::kReportDetails)));
+                    PressButton(w, vantrel::kReportOk);
+                    Sleep(300);
+                    continue;
+                }
                 if (ClassName(w) != L"#32770") continue;
                 if (boxTitle) *boxTitle = WindowText(w);
                 if (boxText) *boxText = WindowText(GetDlgItem(w, 0xFFFF));
@@ -46,7 +57,6 @@ protected:
         return run->Wait();
     }
 
-    TempDir appData_, files_;
     std::wstring file_;
 };
 
@@ -72,16 +82,34 @@ TEST_F(ProgramTest, BadColourIsAFatalErrorWithExitStatusOne) {
     EXPECT_FALSE(Exists(list));
 }
 
-TEST_F(ProgramTest, OperationsNotYetAvailableSayWhatIsMissing) {
+TEST_F(ProgramTest, MarksTheListedFilesAndDeletesTheList) {
     const std::wstring list = List(L"mark.tmp");
     std::wstring box;
-    EXPECT_EQ(RunAndCloseBox({L"-oi", list, L"C:\\icl\\Main.icl", L"6", L"-dd"}, &box), 1u);
-    EXPECT_EQ(box, L"Marking files with a marker is not available in this version of Vantrel.");
+    EXPECT_EQ(RunAndCloseBox({L"-oi", list, MarkerLibrary(), L"6", L"-dd"}, &box), 0u);
+    EXPECT_EQ(box, L"");
+    EXPECT_EQ(Sizes(IconStream(file_)), (std::vector<int>{16, 32, 48, 256}));
+    EXPECT_NE(InfoStream(file_).find("OverlayIconIndex=6"), std::string::npos);
     EXPECT_TRUE(Exists(list));  // "-dd" keeps the list
 
-    EXPECT_EQ(RunAndCloseBox({L"-uo", list}, &box), 1u);
-    EXPECT_EQ(box, L"Removing markers is not available in this version of Vantrel.");
+    EXPECT_EQ(RunAndCloseBox({L"-ci", list, L"3556862"}, &box), 0u);
+    EXPECT_NE(InfoStream(file_).find("Color=3556862"), std::string::npos);
     EXPECT_FALSE(Exists(list));
+    EXPECT_EQ(RunAndCloseBox({L"-rd", List(L"restore.tmp")}, &box), 0u);
+    EXPECT_FALSE(Exists(file_ + L":vantrelicon"));
+    EXPECT_EQ(WorkFoldersLeft(), 0);
+}
+
+TEST_F(ProgramTest, OneFailedFileAmongManyGivesOneReport) {
+    const std::wstring other = NewFile(L"b.vtdoc"), odd = NewFile(L"odd.vtunknown");
+    const std::wstring list = List(L"many.tmp", {file_, odd, other});
+    std::wstring box;
+    std::vector<std::wstring> reports;
+    EXPECT_EQ(RunAndCloseBox({L"-ci", list, L"255"}, &box, nullptr, &reports), 0u);  // per-file errors: status 0
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0], odd + L"\r\nFile type \".vtunknown\" is not registered.\r\nVantrel can't change icon of the "
+                                L"unregistered file type.\r\nPlease select another file\r\n\r\n\r\n");
+    EXPECT_NE(InfoStream(file_).find("Color=255"), std::string::npos);
+    EXPECT_NE(InfoStream(other).find("Color=255"), std::string::npos);
 }
 
 TEST_F(ProgramTest, MainWindowRequestsEndClearlyAndKeepTheDataFoldersList) {

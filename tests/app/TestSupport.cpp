@@ -4,6 +4,7 @@
 #include <shlobj.h>
 #include <shobjidl.h>
 
+#include <cstdio>
 #include <memory>
 
 #include "app/FileHelpers.h"
@@ -90,10 +91,15 @@ bool CreateShortcut(const std::wstring& linkPath, const std::wstring& target) {
 }
 
 std::wstring WindowText(HWND hwnd) {
-    int n = GetWindowTextLengthW(hwnd);
-    std::wstring text(static_cast<std::size_t>(n) + 1, L'\0');
-    GetWindowTextW(hwnd, text.data(), n + 1);
-    text.resize(wcslen(text.c_str()));
+    // WM_GETTEXT itself: GetWindowText does not ask controls of other processes, and an
+    // edit control keeps its text to itself.
+    DWORD_PTR length = 0;
+    if (!SendMessageTimeoutW(hwnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length)) return {};
+    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+    DWORD_PTR copied = 0;
+    SendMessageTimeoutW(hwnd, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()), SMTO_ABORTIFHUNG, 5000,
+                        &copied);
+    text.resize(wcsnlen(text.c_str(), text.size()));
     return text;
 }
 
@@ -202,9 +208,15 @@ std::unique_ptr<Run> StartProgram(const std::vector<std::wstring>& args, const s
     auto run = std::make_unique<Run>();
     STARTUPINFOW si{};
     si.cb = sizeof(si);
-    if (!CreateProcessW(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &run->pi))
-        return nullptr;
-    return run;
+    // A start can fail while the system is still busy with the last program's exit; try
+    // again briefly before giving up.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        if (CreateProcessW(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &run->pi))
+            return run;
+        fprintf(stderr, "CreateProcess failed (%lu), retrying\n", GetLastError());
+        Sleep(500);
+    }
+    return nullptr;
 }
 
 }  // namespace testsupport

@@ -191,11 +191,3 @@ TEST_F(EngineTest, ErrorReportBlocks) {
     // Without errors nothing is shown (a dialog here would block the test).
     core().ShowErrorReport();
 }
-
-TEST_F(EngineTest, OperationsOfLaterVersionsFailClearly) {
-    EXPECT_THROW(core().ApplyOverlay(L"Main.icl", 6), vantrel::Error);
-    EXPECT_THROW(core().ApplyColor(255), vantrel::Error);
-    EXPECT_THROW(core().RemoveOverlay(), vantrel::Error);
-    EXPECT_THROW(core().RemoveColor(), vantrel::Error);
-    EXPECT_THROW(core().RestoreDefault(), vantrel::Error);
-}

@@ -1,0 +1,292 @@
+// The engine's marking operations: apply a marker, apply a colour, remove the marker,
+// remove the colour, restore the type's icon. Each works over the file list in order,
+// reports per-file failures and goes on, then refreshes the shell's icons and shows the
+// report.
+#include "imaging/Colorize.h"  // the imaging headers come before windows.h and its RGB macros
+#include "imaging/OverlayCompose.h"
+
+#include "app/VantrelClass.h"
+
+#include <windows.h>
+#include <objbase.h>
+
+#include <filesystem>
+
+#include "app/ChangeJournal.h"
+#include "app/FileHelpers.h"
+#include "app/IconExtractCache.h"
+#include "app/MarkerStreams.h"
+#include "app/RegisterIconHandlerUnit.h"
+#include "app/window/kvProgress.h"
+#include "imaging/Error.h"
+
+namespace vantrel {
+
+namespace {
+
+std::wstring TrimBlanks(const std::wstring& text) {
+    std::size_t b = 0, e = text.size();
+    while (b < e && text[b] <= L' ') ++b;
+    while (e > b && text[e - 1] <= L' ') --e;
+    return text.substr(b, e - b);
+}
+
+// The per-file temporary folder: a fresh GUID under the temporary folder root. It is
+// created only when needed and always deleted when the file is left, also when a
+// failure ends the whole operation, so no folder stays behind in TEMP.
+class WorkFolder {
+public:
+    explicit WorkFolder(const std::wstring& root) {
+        GUID guid;
+        if (FAILED(CoCreateGuid(&guid))) throw Error("Cannot create a GUID for a temporary folder");
+        wchar_t text[40] = L"";
+        StringFromGUID2(guid, text, 40);
+        path_ = root + text + L"\\";
+    }
+    ~WorkFolder() {
+        if (created_) DeleteFolderTree(path_);
+    }
+    WorkFolder(const WorkFolder&) = delete;
+    WorkFolder& operator=(const WorkFolder&) = delete;
+
+    void Create() {
+        ForceFolder(path_);
+        created_ = true;
+    }
+    std::wstring operator/(const wchar_t* name) const { return path_ + name; }
+
+private:
+    std::wstring path_;
+    bool created_ = false;
+};
+
+std::filesystem::path P(const std::wstring& s) { return std::filesystem::path(s); }
+
+std::wstring LocationText(const std::wstring& path, int index) { return path + L"," + std::to_wstring(index); }
+
+}  // namespace
+
+std::wstring TVantrel::TempRoot() const { return IncludeTrailingBackslash(GetEnvVar(L"TEMP")); }
+
+void TVantrel::FinishOperation() {
+    RefreshShellIcons();
+    ShowErrorReport();
+}
+
+void TVantrel::ApplyOverlay(const std::wstring& overlayIconFile, int overlayIconIndex) {
+    ClearErrors();
+    const std::wstring root = TempRoot();
+    std::wstring overlayPath = overlayIconFile;  // may become the PATH search result
+    const std::size_t count = FileList.size();
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::wstring file = FileList[i];
+        if (!CheckCanCustomize(file)) continue;
+
+        TIniFile info = OpenInfoStream(file);
+        info.WriteString(kInfoSection, kOverlayIconFileKey, overlayIconFile);
+        info.WriteInteger(kInfoSection, kOverlayIconIndexKey, overlayIconIndex);
+        const int color = info.ReadInteger(kInfoSection, kColorKey, kNoColor);
+
+        WorkFolder work(root);
+        const TIconPathRec location = GetIconLocation(file);
+        if (!FileExists(location.Path)) {
+            Errors.push_back(file);
+            ReportIconFileMissing(location.Path);
+            continue;
+        }
+        work.Create();
+        ExtractIconToFile(location.Path, location.Index, work / L"Default.ico");
+        if (!FileExists(work / L"Default.ico")) {
+            Errors.push_back(file);
+            ReportIconResourceMissing(LocationText(location.Path, location.Index));
+            continue;
+        }
+        std::wstring base = work / L"Default.ico";
+        if (color != kNoColor) {
+            ColorizeIcon(P(base), P(work / L"Colorized.ico"), color);
+            base = work / L"Colorized.ico";
+        }
+        if (!FileExists(overlayPath)) overlayPath = FindOnPath(overlayPath);
+        if (!FileExists(overlayPath)) {
+            // Without the marker no file can be marked: report it once and stop.
+            Errors.push_back(file);
+            ReportIconFileMissing(overlayIconFile);
+            break;
+        }
+        ExtractIconToFile(overlayPath, overlayIconIndex, work / L"Overlay.ico");
+        if (!FileExists(work / L"Overlay.ico")) {
+            Errors.push_back(file);
+            ReportIconResourceMissing(LocationText(overlayPath, overlayIconIndex));
+            continue;
+        }
+        ComposeOverlay(P(base), P(work / L"Overlay.ico"), P(IconStreamPath(file)));
+        JournalAdd(file);
+        ProcessPendingMessages();
+    }
+    FinishOperation();
+}
+
+void TVantrel::ApplyColor(int color) {
+    ClearErrors();
+    const std::wstring root = TempRoot();
+    const std::size_t count = FileList.size();
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::wstring file = FileList[i];
+        if (!CheckCanCustomize(file)) continue;
+
+        TIniFile info = OpenInfoStream(file);
+        const std::wstring recorded = TrimBlanks(info.ReadString(kInfoSection, kOverlayIconFileKey, L""));
+        const int recordedIndex = info.ReadInteger(kInfoSection, kOverlayIconIndexKey, 0);
+        info.WriteInteger(kInfoSection, kColorKey, color);
+
+        WorkFolder work(root);
+        const TIconPathRec location = GetIconLocation(file);
+        if (!FileExists(location.Path)) {
+            Errors.push_back(file);
+            ReportIconFileMissing(location.Path);
+            continue;
+        }
+        work.Create();
+        ExtractIconToFile(location.Path, location.Index, work / L"Default.ico");
+        if (!FileExists(work / L"Default.ico")) {
+            Errors.push_back(file);
+            ReportIconResourceMissing(LocationText(location.Path, location.Index));
+            continue;
+        }
+        // Always the type's own icon is tinted, never an earlier tint.
+        ColorizeIcon(P(work / L"Default.ico"), P(work / L"Colorized.ico"), color);
+        if (!recorded.empty()) {
+            std::wstring overlayPath = ExpandPath(recorded);
+            if (!FileExists(overlayPath)) overlayPath = FindOnPath(overlayPath);
+            if (!FileExists(overlayPath)) {
+                Errors.push_back(file);
+                ReportIconFileMissing(recorded);
+                continue;
+            }
+            ExtractIconToFile(overlayPath, recordedIndex, work / L"Overlay.ico");
+            if (!FileExists(work / L"Overlay.ico")) {
+                Errors.push_back(file);
+                ReportIconResourceMissing(LocationText(overlayPath, recordedIndex));
+                continue;
+            }
+            ComposeOverlay(P(work / L"Colorized.ico"), P(work / L"Overlay.ico"), P(IconStreamPath(file)));
+        } else {
+            CopyFileToPath(work / L"Colorized.ico", IconStreamPath(file));
+        }
+        JournalAdd(file);
+        ProcessPendingMessages();
+    }
+    FinishOperation();
+}
+
+void TVantrel::RemoveOverlay() {
+    ClearErrors();
+    const std::wstring root = TempRoot();
+    const std::size_t count = FileList.size();
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::wstring file = FileList[i];
+        const RemoveCheck check = CheckCanRemove(file);
+        if (check == RemoveCheck::Failed) continue;
+        if (check == RemoveCheck::NothingToDo) {
+            ProcessPendingMessages();
+            continue;
+        }
+        TIniFile info = OpenInfoStream(file);
+        const int color = info.ReadInteger(kInfoSection, kColorKey, kNoColor);
+        if (color == kNoColor) {
+            RemoveMarkerStreams(file);
+            ProcessPendingMessages();
+            continue;
+        }
+        info.DeleteKey(kInfoSection, kOverlayIconFileKey);
+        info.DeleteKey(kInfoSection, kOverlayIconIndexKey);
+
+        WorkFolder work(root);
+        const TIconPathRec location = GetIconLocation(file);
+        if (!FileExists(location.Path)) {
+            Errors.push_back(file);
+            ReportIconFileMissing(location.Path);
+            continue;
+        }
+        work.Create();
+        ExtractIconToFile(location.Path, location.Index, work / L"Default.ico");
+        if (!FileExists(work / L"Default.ico")) {
+            Errors.push_back(file);
+            ReportIconResourceMissing(LocationText(location.Path, location.Index));
+            continue;
+        }
+        ColorizeIcon(P(work / L"Default.ico"), P(IconStreamPath(file)), color);
+        ProcessPendingMessages();
+    }
+    FinishOperation();
+}
+
+void TVantrel::RemoveColor() {
+    ClearErrors();
+    const std::wstring root = TempRoot();
+    const std::size_t count = FileList.size();
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::wstring file = FileList[i];
+        const RemoveCheck check = CheckCanRemove(file);
+        if (check == RemoveCheck::Failed) continue;
+        if (check == RemoveCheck::NothingToDo) {
+            ProcessPendingMessages();
+            continue;
+        }
+        TIniFile info = OpenInfoStream(file);
+        const std::wstring recorded = TrimBlanks(info.ReadString(kInfoSection, kOverlayIconFileKey, L""));
+        if (recorded.empty()) {
+            RemoveMarkerStreams(file);
+            ProcessPendingMessages();
+            continue;
+        }
+        const int recordedIndex = info.ReadInteger(kInfoSection, kOverlayIconIndexKey, 0);
+        info.DeleteKey(kInfoSection, kColorKey);
+
+        WorkFolder work(root);
+        const TIconPathRec location = GetIconLocation(file);
+        if (!FileExists(location.Path)) {
+            Errors.push_back(file);
+            ReportFileMissing(location.Path);
+            continue;
+        }
+        std::wstring overlayPath = recorded;
+        if (!FileExists(overlayPath)) overlayPath = FindOnPath(overlayPath);
+        if (!FileExists(overlayPath)) {
+            Errors.push_back(file);
+            ReportIconFileMissing(recorded);
+            continue;
+        }
+        work.Create();
+        ExtractIconToFile(location.Path, location.Index, work / L"Default.ico");
+        if (!FileExists(work / L"Default.ico")) {
+            Errors.push_back(file);
+            ReportIconResourceMissing(LocationText(location.Path, location.Index));
+            continue;
+        }
+        ExtractIconToFile(overlayPath, recordedIndex, work / L"Overlay.ico");
+        if (!FileExists(work / L"Overlay.ico")) {
+            Errors.push_back(file);
+            ReportIconResourceMissing(LocationText(overlayPath, recordedIndex));
+            continue;
+        }
+        ComposeOverlay(P(work / L"Default.ico"), P(work / L"Overlay.ico"), P(IconStreamPath(file)));
+        ProcessPendingMessages();
+    }
+    FinishOperation();
+}
+
+void TVantrel::RestoreDefault() {
+    ClearErrors();
+    const std::size_t count = FileList.size();
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::wstring file = FileList[i];
+        const RemoveCheck check = CheckCanRemove(file);
+        if (check == RemoveCheck::Failed) continue;
+        if (check == RemoveCheck::Proceed) RemoveMarkerStreams(file);
+        ProcessPendingMessages();
+    }
+    FinishOperation();
+}
+
+}  // namespace vantrel
