@@ -26,23 +26,41 @@ DRIVE="build/$PRESET/tests/app/vantrel_drive.exe"
 winpath() { echo "Z:$(realpath -m "$1" | tr / '\\')"; }
 vantrel() {
   echo "\$ Vantrel.exe $*"
-  scripts/wine-run.sh "$DRIVE" "$(winpath "$DIST/Vantrel.exe")" "$@" || true
+  # Wine's own notes (a volume label it may not read) are not the program's output.
+  scripts/wine-run.sh "$DRIVE" "$(winpath "$DIST/Vantrel.exe")" "$@" 2> >(grep -v '^wine: ' >&2) || true
 }
 
 DEMO="$ROOT/build/demo"
-rm -rf "$DEMO"; mkdir -p "$DEMO/files"
+rm -rf "$DEMO"; mkdir -p "$DEMO/files" "$DEMO/icons"
 printf 'quarterly figures\r\n' > "$DEMO/files/report.txt"
+printf '[settings]\r\nmode=1\r\n' > "$DEMO/files/settings.ini"
+printf '{\\rtf1 letter}\r\n' > "$DEMO/files/letter.rtf"
 printf 'notes\r\n' > "$DEMO/files/notes.txt"
 mkdir -p "$DEMO/files/a folder"
-LIST="$DEMO/selected.tmp"
-{
-  printf '%s\r\n' "$(winpath "$DEMO/files/report.txt")"
-  printf '\r\n'
-  printf '%s\r\n' "$(winpath "$DEMO/files/a folder")"
-  printf '%s\r\n' "$(winpath "$DEMO/files/missing.txt")"
-  printf '%s' "$(winpath "$DEMO/files/notes.txt")"
-} > "$LIST"
-echo "== sample list $(winpath "$LIST"): two files, an empty line, a folder and a missing file"
+
+# This Wine prefix knows .ini and .rtf but gives them no icons, and has no .txt: the demo
+# registers them as Windows does, machine-wide, with icons of Wine's own programs.
+reg() { wine reg add "$@" /f >/dev/null 2>&1; }
+reg 'HKLM\Software\Classes\.txt' /ve /d txtfile
+reg 'HKLM\Software\Classes\txtfile' /ve /d 'Text Document'
+reg 'HKLM\Software\Classes\txtfile\DefaultIcon' /ve /t REG_EXPAND_SZ /d '%SystemRoot%\system32\notepad.exe,0'
+reg 'HKLM\Software\Classes\inifile\DefaultIcon' /ve /t REG_EXPAND_SZ /d '%SystemRoot%\system32\shell32.dll,1'
+reg 'HKLM\Software\Classes\rtffile\DefaultIcon' /ve /t REG_EXPAND_SZ /d '"%ProgramFiles%\Windows NT\Accessories\wordpad.exe",0'
+for t in txtfile inifile rtffile; do wine reg delete "HKLM\\Software\\Classes\\$t\\ShellEx" /f >/dev/null 2>&1 || true; done
+
+# These types have no icon handler yet: the program asks the registrator service, here a
+# stand-in on loopback that answers "OK".
+python3 scripts/registrator-standin.py "$DEMO/port" &
+STANDIN=$!
+for _ in $(seq 50); do [ -s "$DEMO/port" ] && break; sleep 0.1; done
+reg 'HKLM\Software\Kestrane\Vantrel' /v ServicePort /t REG_DWORD /d "$(cat "$DEMO/port")" /reg:32
+trap 'kill $STANDIN 2>/dev/null || true; wineserver -k >/dev/null 2>&1 || true; [ -n "${XVFB_PID:-}" ] && kill $XVFB_PID 2>/dev/null || true' EXIT
+
+list() {
+  local out="$1"; shift
+  : > "$out"
+  for f in "$@"; do printf '%s\r\n' "$(winpath "$f")" >> "$out"; done
+}
 
 echo "== refresh the shell's icons, writing the program location"
 vantrel -rv
@@ -53,10 +71,40 @@ echo "  data folder: ${APPDATA_DIR:-missing}"
 echo "== the marker library staged beside the program"
 scripts/wine-run.sh "build/$PRESET/tools/icontool.exe" groups "$(winpath "$DIST/icl/Main.icl")" | tr -d '\r' | head -20 || true
 
-echo "== mark the listed files with marker 6 of Main.icl, keeping the list (-dd)"
-vantrel -oi "$(winpath "$LIST")" "$(winpath "$DIST/icl/Main.icl")" 6 -dd
-[ -f "$LIST" ] && echo "  list file kept: yes" || echo "  list file kept: no"
+F="$DEMO/files"
+echo "== mark report.txt and settings.ini \"Approved\" (marker 6); the list also holds an empty line, a folder and a missing file"
+list "$DEMO/mark.tmp" "$F/report.txt" "$F/settings.ini" "$F/a folder" "$F/missing.txt"
+sed -i 's/^\(.*settings.ini\r\)$/\1\n\r/' "$DEMO/mark.tmp"
+vantrel -oi "$(winpath "$DEMO/mark.tmp")" "$(winpath "$DIST/icl/Main.icl")" 6
+[ -f "$DEMO/mark.tmp" ] && echo "  list file kept" || echo "  list file deleted at exit"
 
-echo "== colour them with a value that is no integer"
-vantrel -ci "$(winpath "$LIST")" abc
-[ -f "$LIST" ] && echo "  list file kept: yes" || echo "  list file deleted at exit: yes"
+echo "== colour settings.ini and letter.rtf Blue, then mark letter.rtf \"Rejected\" (marker 8)"
+list "$DEMO/colour.tmp" "$F/settings.ini" "$F/letter.rtf"
+vantrel -ci "$(winpath "$DEMO/colour.tmp")" 16748891
+list "$DEMO/reject.tmp" "$F/letter.rtf"
+vantrel -oi "$(winpath "$DEMO/reject.tmp")" "$(winpath "$DIST/icl/Main.icl")" 8
+
+echo "== a file of an unregistered type and a bad colour"
+printf 'x' > "$F/data.xyz"
+list "$DEMO/odd.tmp" "$F/data.xyz" "$F/notes.txt"
+vantrel -ci "$(winpath "$DEMO/odd.tmp")" 3556862
+list "$DEMO/bad.tmp" "$F/notes.txt"
+vantrel -ci "$(winpath "$DEMO/bad.tmp")" abc
+
+echo "== the streams written (Wine keeps a stream file:name as a file of that name)"
+for f in report.txt settings.ini letter.rtf notes.txt; do
+  if [ -f "$F/$f:vantrelicon" ]; then
+    echo "  $f:vantrelicon $(stat -c %s "$F/$f:vantrelicon") bytes; $f:vantreliconinfo:"
+    tr -d '\r' < "$F/$f:vantreliconinfo" | sed 's/^/      /'
+    scripts/wine-run.sh "build/$PRESET/tools/icontool.exe" export "$(winpath "$F/$f:vantrelicon")" \
+      "$(winpath "$DEMO/icons")" >/dev/null 2>&1 || true
+  else
+    echo "  $f: no icon stream"
+  fi
+done
+echo "  change journal:"
+tr -d '\r' < "$APPDATA_DIR/Changes.dat" | sed 's/^/      /'
+if command -v convert >/dev/null && ls "$DEMO/icons"/*.png >/dev/null 2>&1; then
+  convert "$DEMO/icons"/*-48x48-*.png +repage +append -background '#e8e8e8' -flatten "$DEMO/marked-48.png" 2>/dev/null || true
+fi
+echo "  icons as PNG: $DEMO/icons/ (48-pixel row: $DEMO/marked-48.png)"

@@ -1,5 +1,5 @@
-// vantrel_drive: starts a Windows program, reports every message box it shows (title
-// and text) and presses OK on it, then prints the program's exit status and returns it.
+// vantrel_drive: starts a Windows program, reports every message box and error report it
+// shows (title and text) and presses OK on it, then prints the program's exit status and returns it.
 // The demo uses it to show what Vantrel.exe did without anyone at the keyboard.
 #include <windows.h>
 
@@ -8,6 +8,7 @@
 
 #include "TestSupport.h"
 #include "app/TextConv.h"
+#include "app/window/ErrorReportDialog.h"
 
 using namespace testsupport;
 
@@ -47,6 +48,23 @@ int wmain(int argc, wchar_t** argv) {
     const DWORD start = GetTickCount();
     while (WaitForSingleObject(pi.hProcess, 50) == WAIT_TIMEOUT) {
         for (HWND w : ProcessWindows(pi.dwProcessId)) {
+            if (ClassName(w) == vantrel::kErrorReportClass) {
+                Print(L"  error report \"" + WindowText(w) + L"\":\n");
+                std::wstring details = WindowText(GetDlgItem(w, vantrel::kReportDetails));
+                std::wstring line;
+                for (wchar_t c : details) {
+                    if (c == L'\r') continue;
+                    if (c == L'\n') {
+                        if (!line.empty()) Print(L"    | " + line + L"\n");
+                        line.clear();
+                    } else {
+                        line += c;
+                    }
+                }
+                PressButton(w, vantrel::kReportOk);
+                Sleep(200);
+                continue;
+            }
             if (ClassName(w) != L"#32770") continue;
             Print(L"  message box \"" + WindowText(w) + L"\": " + OneLine(WindowText(GetDlgItem(w, 0xFFFF))) + L"\n");
             PressButton(w, IDOK);
