@@ -109,6 +109,43 @@ TEST_F(Marking, MarkerThenColourAndBack) {
     EXPECT_EQ(WorkFoldersLeft(), 0);
 }
 
+TEST_F(Marking, TheIconStreamIsAnIconForThePlatform) {
+    const std::wstring doc = NewFile(L"shown.vtdoc");
+    Run({doc}, [&] { core().ApplyOverlay(MarkerLibrary(), 6); });
+    Run({doc}, [&] { core().ApplyColor(kBlue); });
+    const std::string stream = IconStream(doc);
+    // The platform loads the stream as an icon file at each size it holds...
+    for (int size : {16, 32, 48, 256}) {
+        HANDLE icon = LoadImageW(nullptr, (doc + L":vantrelicon").c_str(), IMAGE_ICON, size, size, LR_LOADFROMFILE);
+        ASSERT_NE(icon, nullptr) << size;
+        ICONINFO info{};
+        ASSERT_TRUE(::GetIconInfo(static_cast<::HICON>(icon), &info));
+        BITMAP bm{};
+        GetObjectW(info.hbmColor, sizeof(bm), &bm);
+        EXPECT_EQ(bm.bmWidth, size);
+        DeleteObject(info.hbmColor);
+        DeleteObject(info.hbmMask);
+        DestroyIcon(static_cast<::HICON>(icon));
+    }
+    // ...and every image as a resource.
+    TAdvancedIcon parsed;
+    ASSERT_TRUE(parsed.LoadFromBytes(std::span(reinterpret_cast<const std::uint8_t*>(stream.data()), stream.size())));
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(stream.data());
+    const int count = bytes[4] | bytes[5] << 8;
+    for (int i = 0; i < count; ++i) {
+        const std::uint8_t* entry = bytes + 6 + 16 * i;
+        const std::uint32_t size = entry[8] | entry[9] << 8 | entry[10] << 16 | std::uint32_t(entry[11]) << 24;
+        const std::uint32_t offset = entry[12] | entry[13] << 8 | entry[14] << 16 | std::uint32_t(entry[15]) << 24;
+        ASSERT_LE(std::size_t(offset) + size, stream.size());
+        ::HICON icon = CreateIconFromResourceEx(const_cast<BYTE*>(bytes + offset), size, TRUE, 0x00030000, 0, 0, 0);
+        EXPECT_NE(icon, nullptr) << "image " << i;
+        if (icon) DestroyIcon(icon);
+    }
+    // Kept for the independent readers that run after this test.
+    const std::wstring sample = GetEnvVar(L"VANTREL_SAMPLE_ICON");
+    if (!sample.empty()) WriteFile(sample, stream);
+}
+
 TEST_F(Marking, ColourThenMarkerGivesTheSameIcon) {
     const std::wstring a = NewFile(L"a.vtdoc"), b = NewFile(L"b.vtdoc");
     Run({a}, [&] { core().ApplyColor(kBlue); });
