@@ -68,6 +68,26 @@ std::wstring LocationText(const std::wstring& path, int index) { return path + L
 
 std::wstring TVantrel::TempRoot() const { return IncludeTrailingBackslash(GetEnvVar(L"TEMP")); }
 
+bool TVantrel::FindTypeIcon(const std::wstring& file, TIconPathRec& location, bool reportAsFileMissing) {
+    location = GetIconLocation(file);
+    if (FileExists(location.Path)) return true;
+    Errors.push_back(file);
+    if (reportAsFileMissing)
+        ReportFileMissing(location.Path);
+    else
+        ReportIconFileMissing(location.Path);
+    return false;
+}
+
+bool TVantrel::ExtractIconTo(const std::wstring& file, const std::wstring& iconFile, int index,
+                             const std::wstring& destination) {
+    ExtractIconToFile(iconFile, index, destination);
+    if (FileExists(destination)) return true;
+    Errors.push_back(file);
+    ReportIconResourceMissing(LocationText(iconFile, index));
+    return false;
+}
+
 void TVantrel::FinishOperation() {
     RefreshShellIcons();
     ShowErrorReport();
@@ -88,19 +108,10 @@ void TVantrel::ApplyOverlay(const std::wstring& overlayIconFile, int overlayIcon
         const int color = info.ReadInteger(kInfoSection, kColorKey, kNoColor);
 
         WorkFolder work(root);
-        const TIconPathRec location = GetIconLocation(file);
-        if (!FileExists(location.Path)) {
-            Errors.push_back(file);
-            ReportIconFileMissing(location.Path);
-            continue;
-        }
+        TIconPathRec location;
+        if (!FindTypeIcon(file, location, false)) continue;
         work.Create();
-        ExtractIconToFile(location.Path, location.Index, work / L"Default.ico");
-        if (!FileExists(work / L"Default.ico")) {
-            Errors.push_back(file);
-            ReportIconResourceMissing(LocationText(location.Path, location.Index));
-            continue;
-        }
+        if (!ExtractIconTo(file, location.Path, location.Index, work / L"Default.ico")) continue;
         std::wstring base = work / L"Default.ico";
         if (color != kNoColor) {
             ColorizeIcon(P(base), P(work / L"Colorized.ico"), color);
@@ -113,12 +124,7 @@ void TVantrel::ApplyOverlay(const std::wstring& overlayIconFile, int overlayIcon
             ReportIconFileMissing(overlayIconFile);
             break;
         }
-        ExtractIconToFile(overlayPath, overlayIconIndex, work / L"Overlay.ico");
-        if (!FileExists(work / L"Overlay.ico")) {
-            Errors.push_back(file);
-            ReportIconResourceMissing(LocationText(overlayPath, overlayIconIndex));
-            continue;
-        }
+        if (!ExtractIconTo(file, overlayPath, overlayIconIndex, work / L"Overlay.ico")) continue;
         ComposeOverlay(P(base), P(work / L"Overlay.ico"), P(IconStreamPath(file)));
         JournalAdd(file);
         ProcessPendingMessages();
@@ -140,19 +146,10 @@ void TVantrel::ApplyColor(int color) {
         info.WriteInteger(kInfoSection, kColorKey, color);
 
         WorkFolder work(root);
-        const TIconPathRec location = GetIconLocation(file);
-        if (!FileExists(location.Path)) {
-            Errors.push_back(file);
-            ReportIconFileMissing(location.Path);
-            continue;
-        }
+        TIconPathRec location;
+        if (!FindTypeIcon(file, location, false)) continue;
         work.Create();
-        ExtractIconToFile(location.Path, location.Index, work / L"Default.ico");
-        if (!FileExists(work / L"Default.ico")) {
-            Errors.push_back(file);
-            ReportIconResourceMissing(LocationText(location.Path, location.Index));
-            continue;
-        }
+        if (!ExtractIconTo(file, location.Path, location.Index, work / L"Default.ico")) continue;
         // Always the type's own icon is tinted, never an earlier tint.
         ColorizeIcon(P(work / L"Default.ico"), P(work / L"Colorized.ico"), color);
         if (!recorded.empty()) {
@@ -163,12 +160,7 @@ void TVantrel::ApplyColor(int color) {
                 ReportIconFileMissing(recorded);
                 continue;
             }
-            ExtractIconToFile(overlayPath, recordedIndex, work / L"Overlay.ico");
-            if (!FileExists(work / L"Overlay.ico")) {
-                Errors.push_back(file);
-                ReportIconResourceMissing(LocationText(overlayPath, recordedIndex));
-                continue;
-            }
+            if (!ExtractIconTo(file, overlayPath, recordedIndex, work / L"Overlay.ico")) continue;
             ComposeOverlay(P(work / L"Colorized.ico"), P(work / L"Overlay.ico"), P(IconStreamPath(file)));
         } else {
             CopyFileToPath(work / L"Colorized.ico", IconStreamPath(file));
@@ -202,19 +194,10 @@ void TVantrel::RemoveOverlay() {
         info.DeleteKey(kInfoSection, kOverlayIconIndexKey);
 
         WorkFolder work(root);
-        const TIconPathRec location = GetIconLocation(file);
-        if (!FileExists(location.Path)) {
-            Errors.push_back(file);
-            ReportIconFileMissing(location.Path);
-            continue;
-        }
+        TIconPathRec location;
+        if (!FindTypeIcon(file, location, false)) continue;
         work.Create();
-        ExtractIconToFile(location.Path, location.Index, work / L"Default.ico");
-        if (!FileExists(work / L"Default.ico")) {
-            Errors.push_back(file);
-            ReportIconResourceMissing(LocationText(location.Path, location.Index));
-            continue;
-        }
+        if (!ExtractIconTo(file, location.Path, location.Index, work / L"Default.ico")) continue;
         ColorizeIcon(P(work / L"Default.ico"), P(IconStreamPath(file)), color);
         ProcessPendingMessages();
     }
@@ -244,12 +227,9 @@ void TVantrel::RemoveColor() {
         info.DeleteKey(kInfoSection, kColorKey);
 
         WorkFolder work(root);
-        const TIconPathRec location = GetIconLocation(file);
-        if (!FileExists(location.Path)) {
-            Errors.push_back(file);
-            ReportFileMissing(location.Path);
-            continue;
-        }
+        TIconPathRec location;
+        // This operation reports a missing type icon with the general message.
+        if (!FindTypeIcon(file, location, true)) continue;
         std::wstring overlayPath = recorded;
         if (!FileExists(overlayPath)) overlayPath = FindOnPath(overlayPath);
         if (!FileExists(overlayPath)) {
@@ -258,18 +238,8 @@ void TVantrel::RemoveColor() {
             continue;
         }
         work.Create();
-        ExtractIconToFile(location.Path, location.Index, work / L"Default.ico");
-        if (!FileExists(work / L"Default.ico")) {
-            Errors.push_back(file);
-            ReportIconResourceMissing(LocationText(location.Path, location.Index));
-            continue;
-        }
-        ExtractIconToFile(overlayPath, recordedIndex, work / L"Overlay.ico");
-        if (!FileExists(work / L"Overlay.ico")) {
-            Errors.push_back(file);
-            ReportIconResourceMissing(LocationText(overlayPath, recordedIndex));
-            continue;
-        }
+        if (!ExtractIconTo(file, location.Path, location.Index, work / L"Default.ico")) continue;
+        if (!ExtractIconTo(file, overlayPath, recordedIndex, work / L"Overlay.ico")) continue;
         ComposeOverlay(P(work / L"Default.ico"), P(work / L"Overlay.ico"), P(IconStreamPath(file)));
         ProcessPendingMessages();
     }

@@ -9,6 +9,8 @@
 
 namespace vantrel {
 
+struct TIconPathRec;
+
 class TVantrel {
 public:
     // Creates the one engine object if none exists. A failure is re-raised with the
@@ -88,6 +90,12 @@ private:
     std::wstring TempRoot() const;
     // The end of every operation: the shell reloads its icons, then the report.
     void FinishOperation();
+    // The type's icon location of a file; when its file is missing, reports it (as a
+    // missing icon file, or as a missing file) and returns false.
+    bool FindTypeIcon(const std::wstring& file, TIconPathRec& location, bool reportAsFileMissing);
+    // Extracts an icon into the work folder; when nothing could be extracted, reports the
+    // missing icon resource and returns false.
+    bool ExtractIconTo(const std::wstring& file, const std::wstring& iconFile, int index, const std::wstring& destination);
     void WriteProgramLocation();
     void InitDataFolder();
 
