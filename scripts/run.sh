@@ -48,13 +48,23 @@ reg 'HKLM\Software\Classes\inifile\DefaultIcon' /ve /t REG_EXPAND_SZ /d '%System
 reg 'HKLM\Software\Classes\rtffile\DefaultIcon' /ve /t REG_EXPAND_SZ /d '"%ProgramFiles%\Windows NT\Accessories\wordpad.exe",0'
 for t in txtfile inifile rtffile; do wine reg delete "HKLM\\Software\\Classes\\$t\\ShellEx" /f >/dev/null 2>&1 || true; done
 
-# These types have no icon handler yet: the program asks the registrator service, here a
-# stand-in on loopback that answers "OK".
-python3 scripts/registrator-standin.py "$DEMO/port" &
-STANDIN=$!
-for _ in $(seq 50); do [ -s "$DEMO/port" ] && break; sleep 0.1; done
-reg 'HKLM\Software\Kestrane\Vantrel' /v ServicePort /t REG_DWORD /d "$(cat "$DEMO/port")" /reg:32
-trap 'kill $STANDIN 2>/dev/null || true; wineserver -k >/dev/null 2>&1 || true; [ -n "${XVFB_PID:-}" ] && kill $XVFB_PID 2>/dev/null || true' EXIT
+# These types have no icon handler yet: the program asks the registrator service, the real
+# VantrelRegistrator.exe from dist/, installed and started through the service control
+# manager on a free loopback port.
+PORT=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+reg 'HKLM\Software\Kestrane\Vantrel' /v ServicePort /t REG_DWORD /d "$PORT" /reg:32
+REGISTRATOR="$(winpath "$DIST/VantrelRegistrator.exe")"
+wine "$REGISTRATOR" --uninstall >/dev/null 2>&1 || true
+echo "== registrator service on 127.0.0.1:$PORT"
+wine "$REGISTRATOR" --install 2>&1 | tr -d '\r' | sed 's/^/  /'
+wine "$REGISTRATOR" --start 2>&1 | tr -d '\r' | sed 's/^/  /'
+trap 'wine "$REGISTRATOR" --uninstall >/dev/null 2>&1 || true; wineserver -k >/dev/null 2>&1 || true; [ -n "${XVFB_PID:-}" ] && kill $XVFB_PID 2>/dev/null || true' EXIT
+handlers() {
+  for t in txtfile inifile rtffile; do
+    v=$(wine reg query "HKLM\\Software\\Classes\\$t\\ShellEx\\IconHandler" /ve 2>/dev/null | tr -d '\r' | grep -o '{[0-9A-Fa-f-]*}' || true)
+    echo "  $t icon handler: ${v:-none}"
+  done
+}
 
 list() {
   local out="$1"; shift
@@ -77,12 +87,14 @@ list "$DEMO/mark.tmp" "$F/report.txt" "$F/settings.ini" "$F/a folder" "$F/missin
 sed -i 's/^\(.*settings.ini\r\)$/\1\n\r/' "$DEMO/mark.tmp"
 vantrel -oi "$(winpath "$DEMO/mark.tmp")" "$(winpath "$DIST/icl/Main.icl")" 6
 [ -f "$DEMO/mark.tmp" ] && echo "  list file kept" || echo "  list file deleted at exit"
+handlers
 
 echo "== colour settings.ini and letter.rtf Blue, then mark letter.rtf \"Rejected\" (marker 8)"
 list "$DEMO/colour.tmp" "$F/settings.ini" "$F/letter.rtf"
 vantrel -ci "$(winpath "$DEMO/colour.tmp")" 16748891
 list "$DEMO/reject.tmp" "$F/letter.rtf"
 vantrel -oi "$(winpath "$DEMO/reject.tmp")" "$(winpath "$DIST/icl/Main.icl")" 8
+handlers
 
 echo "== a file of an unregistered type and a bad colour"
 printf 'x' > "$F/data.xyz"

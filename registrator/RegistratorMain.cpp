@@ -1,0 +1,273 @@
+// VantrelRegistrator.exe: the registrator service, which makes the shell extension the icon
+// handler of machine-wide file types on the desktop program's request.
+//
+//   VantrelRegistrator.exe              run as a service (started by the service control manager)
+//   VantrelRegistrator.exe --console    serve in this console until Ctrl+C
+//   VantrelRegistrator.exe --install    install the service (automatic start, LocalSystem)
+//   VantrelRegistrator.exe --uninstall  stop and remove the service
+//   VantrelRegistrator.exe --start      start the installed service and wait until it runs
+//   VantrelRegistrator.exe --stop       stop the service and wait until it has stopped
+#include <winsock2.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <memory>
+#include <string>
+
+#include "registrator/HandlerRegistry.h"
+#include "registrator/RegistratorServer.h"
+
+using namespace vantrel::registrator;
+
+namespace {
+
+constexpr wchar_t kServiceName[] = L"VantrelRegistrator";
+constexpr wchar_t kDisplayName[] = L"Vantrel Icon Handler Registrator";
+constexpr wchar_t kDescription[] =
+    L"Makes the Vantrel shell extension the icon handler of machine-wide file types on request of the Vantrel program.";
+
+// The server with its registry work; one per process.
+class TRegistrator {
+public:
+    // 0 when serving, otherwise a Win32 or WinSock error.
+    DWORD Start() {
+        ServerOptions options;
+        options.Port = ReadServicePort();
+        if (options.Port == 0) return ERROR_INVALID_DATA;
+        server_ = std::make_unique<TRegistratorServer>(options, [this](const ParsedRequest& request) {
+            HandlerAnswer answer = request.Kind == RequestKind::Register
+                                       ? registry_.Register(request.Extension, request.Type)
+                                       : registry_.UnregisterAll();
+            return ServerAnswer{answer.Status, answer.Body};
+        });
+        port_ = options.Port;
+        return static_cast<DWORD>(server_->Start());
+    }
+    void Stop() {
+        if (server_) server_->Stop();
+    }
+    int Port() const { return port_; }
+
+private:
+    THandlerRegistry registry_;
+    std::unique_ptr<TRegistratorServer> server_;
+    int port_ = 0;
+};
+
+void PrintError(const wchar_t* what, DWORD code) {
+    wchar_t* text = nullptr;
+    FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                   code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::fwprintf(stderr, L"%ls failed (%lu): %ls\n", what, static_cast<unsigned long>(code), text ? text : L"");
+    if (text) LocalFree(text);
+}
+
+// --- console mode -------------------------------------------------------------------
+
+HANDLE g_consoleStop = nullptr;
+
+BOOL WINAPI ConsoleHandler(DWORD) {
+    SetEvent(g_consoleStop);
+    return TRUE;
+}
+
+int RunConsole() {
+    g_consoleStop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    TRegistrator registrator;
+    DWORD rc = registrator.Start();
+    if (rc != 0) {
+        PrintError(L"Listening on 127.0.0.1", rc);
+        return 1;
+    }
+    std::wprintf(L"Listening on 127.0.0.1:%d\n", registrator.Port());
+    std::fflush(stdout);
+    SetConsoleCtrlHandler(ConsoleHandler, TRUE);
+    WaitForSingleObject(g_consoleStop, INFINITE);
+    registrator.Stop();
+    return 0;
+}
+
+// --- service mode -------------------------------------------------------------------
+
+SERVICE_STATUS_HANDLE g_statusHandle = nullptr;
+SERVICE_STATUS g_status{};
+HANDLE g_serviceStop = nullptr;
+
+void ReportStatus(DWORD state, DWORD exitCode = NO_ERROR, DWORD waitHint = 0) {
+    static DWORD checkPoint = 1;
+    g_status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+    g_status.dwCurrentState = state;
+    g_status.dwWin32ExitCode = exitCode;
+    g_status.dwWaitHint = waitHint;
+    g_status.dwControlsAccepted = state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN : 0;
+    g_status.dwCheckPoint = (state == SERVICE_RUNNING || state == SERVICE_STOPPED) ? 0 : checkPoint++;
+    SetServiceStatus(g_statusHandle, &g_status);
+}
+
+DWORD WINAPI ServiceControl(DWORD control, DWORD, void*, void*) {
+    switch (control) {
+        case SERVICE_CONTROL_STOP:
+        case SERVICE_CONTROL_SHUTDOWN:
+            ReportStatus(SERVICE_STOP_PENDING, NO_ERROR, 10000);
+            SetEvent(g_serviceStop);
+            return NO_ERROR;
+        case SERVICE_CONTROL_INTERROGATE:
+            return NO_ERROR;
+        default:
+            return ERROR_CALL_NOT_IMPLEMENTED;
+    }
+}
+
+void WINAPI ServiceMain(DWORD, wchar_t**) {
+    g_statusHandle = RegisterServiceCtrlHandlerExW(kServiceName, ServiceControl, nullptr);
+    if (!g_statusHandle) return;
+    ReportStatus(SERVICE_START_PENDING, NO_ERROR, 5000);
+    g_serviceStop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    TRegistrator registrator;
+    DWORD rc = g_serviceStop ? registrator.Start() : GetLastError();
+    if (rc != 0) {
+        ReportStatus(SERVICE_STOPPED, rc);
+        return;
+    }
+    ReportStatus(SERVICE_RUNNING);
+    WaitForSingleObject(g_serviceStop, INFINITE);
+    registrator.Stop();
+    ReportStatus(SERVICE_STOPPED);
+}
+
+// --- service control manager --------------------------------------------------------
+
+struct TServiceHandle {
+    SC_HANDLE Handle = nullptr;
+    explicit TServiceHandle(SC_HANDLE h) : Handle(h) {}
+    ~TServiceHandle() {
+        if (Handle) CloseServiceHandle(Handle);
+    }
+};
+
+bool WaitForState(SC_HANDLE service, DWORD wanted, DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        SERVICE_STATUS status{};
+        if (!QueryServiceStatus(service, &status)) return false;
+        if (status.dwCurrentState == wanted) return true;
+        if (wanted == SERVICE_RUNNING && status.dwCurrentState == SERVICE_STOPPED) return false;
+        if (GetTickCount() - start > timeoutMs) return false;
+        Sleep(100);
+    }
+}
+
+int Install() {
+    wchar_t path[MAX_PATH + 2];
+    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        PrintError(L"Finding the program path", GetLastError());
+        return 1;
+    }
+    std::wstring command = L"\"" + std::wstring(path) + L"\"";
+    TServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
+    if (!manager.Handle) {
+        PrintError(L"Opening the service control manager", GetLastError());
+        return 1;
+    }
+    TServiceHandle service(CreateServiceW(manager.Handle, kServiceName, kDisplayName, SERVICE_ALL_ACCESS,
+                                          SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
+                                          command.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
+    if (!service.Handle) {
+        PrintError(L"Installing the service", GetLastError());
+        return 1;
+    }
+    SERVICE_DESCRIPTIONW description{const_cast<wchar_t*>(kDescription)};
+    ChangeServiceConfig2W(service.Handle, SERVICE_CONFIG_DESCRIPTION, &description);
+    std::wprintf(L"Installed %ls\n", kServiceName);
+    return 0;
+}
+
+int Control(bool start) {
+    TServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager.Handle) {
+        PrintError(L"Opening the service control manager", GetLastError());
+        return 1;
+    }
+    TServiceHandle service(OpenServiceW(manager.Handle, kServiceName,
+                                        SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS));
+    if (!service.Handle) {
+        PrintError(L"Opening the service", GetLastError());
+        return 1;
+    }
+    if (start) {
+        if (!StartServiceW(service.Handle, 0, nullptr) && GetLastError() != ERROR_SERVICE_ALREADY_RUNNING) {
+            PrintError(L"Starting the service", GetLastError());
+            return 1;
+        }
+        if (!WaitForState(service.Handle, SERVICE_RUNNING, 15000)) {
+            SERVICE_STATUS status{};
+            QueryServiceStatus(service.Handle, &status);
+            PrintError(L"Starting the service", status.dwWin32ExitCode ? status.dwWin32ExitCode : ERROR_SERVICE_REQUEST_TIMEOUT);
+            return 1;
+        }
+        std::wprintf(L"Started %ls\n", kServiceName);
+        return 0;
+    }
+    SERVICE_STATUS status{};
+    if (!ControlService(service.Handle, SERVICE_CONTROL_STOP, &status) && GetLastError() != ERROR_SERVICE_NOT_ACTIVE) {
+        PrintError(L"Stopping the service", GetLastError());
+        return 1;
+    }
+    if (!WaitForState(service.Handle, SERVICE_STOPPED, 15000)) {
+        PrintError(L"Stopping the service", ERROR_SERVICE_REQUEST_TIMEOUT);
+        return 1;
+    }
+    std::wprintf(L"Stopped %ls\n", kServiceName);
+    return 0;
+}
+
+int Uninstall() {
+    TServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager.Handle) {
+        PrintError(L"Opening the service control manager", GetLastError());
+        return 1;
+    }
+    TServiceHandle service(OpenServiceW(manager.Handle, kServiceName, SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE));
+    if (!service.Handle) {
+        PrintError(L"Opening the service", GetLastError());
+        return 1;
+    }
+    SERVICE_STATUS status{};
+    if (ControlService(service.Handle, SERVICE_CONTROL_STOP, &status)) WaitForState(service.Handle, SERVICE_STOPPED, 15000);
+    if (!DeleteService(service.Handle)) {
+        PrintError(L"Removing the service", GetLastError());
+        return 1;
+    }
+    std::wprintf(L"Removed %ls\n", kServiceName);
+    return 0;
+}
+
+int Usage() {
+    std::fwprintf(stderr, L"Usage: VantrelRegistrator.exe [--console | --install | --uninstall | --start | --stop]\n");
+    return 2;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc == 2) {
+        std::wstring option = argv[1];
+        if (option == L"--console") return RunConsole();
+        if (option == L"--install") return Install();
+        if (option == L"--uninstall") return Uninstall();
+        if (option == L"--start") return Control(true);
+        if (option == L"--stop") return Control(false);
+        return Usage();
+    }
+    if (argc != 1) return Usage();
+    SERVICE_TABLE_ENTRYW table[] = {{const_cast<wchar_t*>(kServiceName), ServiceMain}, {nullptr, nullptr}};
+    if (!StartServiceCtrlDispatcherW(table)) {
+        DWORD err = GetLastError();
+        if (err == ERROR_FAILED_SERVICE_CONTROLLER_CONNECT) return Usage();
+        PrintError(L"Connecting to the service control manager", err);
+        return 1;
+    }
+    return 0;
+}
