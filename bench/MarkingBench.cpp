@@ -32,11 +32,15 @@ void SetDefault(const std::wstring& key, const std::wstring& value) {
                     DWORD((value.size() + 1) * sizeof(wchar_t)));
 }
 
+// The files go into folders of 100, as documents usually lie: Wine looks a name up by
+// scanning its folder, so one folder of thousands of files (and their stream files)
+// would measure that scan rather than the marking.
 std::vector<std::wstring> MakeFiles(const std::wstring& folder, int count) {
-    ForceFolder(folder);
     std::vector<std::wstring> files;
     for (int i = 0; i < count; ++i) {
-        files.push_back(folder + L"\\doc" + std::to_wstring(i) + L".vtbench");
+        const std::wstring sub = folder + L"\\" + std::to_wstring(i / 100);
+        if (i % 100 == 0) ForceFolder(sub);
+        files.push_back(sub + L"\\doc" + std::to_wstring(i) + L".vtbench");
         WriteFileBytes(files.back(), "text", 4);
     }
     return files;
