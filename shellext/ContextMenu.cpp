@@ -194,6 +194,9 @@ STDMETHODIMP CSimpleShlExt::Initialize(PCIDLIST_ABSOLUTE, IDataObject* pdtobj, H
     }
     GlobalUnlock(medium.hGlobal);
     ReleaseStgMedium(&medium);
+    // A list of nothing but empty names counts as no file (Wine reports an empty list
+    // as one empty name).
+    if (m_vecFiles.empty()) return E_INVALIDARG;
     // Every use of the menu starts the program with "-ad" ten seconds later, on this
     // thread, whether or not a command is picked.
     if (SetTimer(nullptr, 1, kLaunchDelayMs, LaunchTimerProc)) ModuleLock();
