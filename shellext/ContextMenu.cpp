@@ -109,7 +109,9 @@ HBITMAP BitmapFromLibraryIcon(const std::wstring& file, int index) {
 }
 
 HBITMAP BitmapFromResourceIcon(int id) {
-    HICON icon = LoadIconW(g_hInstance, MAKEINTRESOURCEW(id));
+    // The system's standard icon size, as LoadIcon gives it, but a private copy that
+    // may be destroyed (a shared icon must not be).
+    HICON icon = static_cast<HICON>(LoadImageW(g_hInstance, MAKEINTRESOURCEW(id), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
     if (!icon) return nullptr;
     HBITMAP bitmap = BitmapFromIcon(icon, 0, 16);
     DestroyIcon(icon);

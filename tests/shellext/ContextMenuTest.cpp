@@ -34,7 +34,8 @@ public:
     STDMETHODIMP_(ULONG) Release() override { return --refs_; }  // lives on the test's stack
     STDMETHODIMP GetData(FORMATETC* fmt, STGMEDIUM* medium) override {
         if (!offer_ || fmt->cfFormat != CF_HDROP || !(fmt->tymed & TYMED_HGLOBAL)) return DV_E_FORMATETC;
-        size_t chars = 1;
+        // Names, each ended by a null, and one more null after the last (two for none).
+        size_t chars = files_.empty() ? 2 : 1;
         for (const auto& f : files_) chars += f.size() + 1;
         HGLOBAL mem = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(DROPFILES) + chars * sizeof(wchar_t));
         auto* drop = static_cast<DROPFILES*>(GlobalLock(mem));
