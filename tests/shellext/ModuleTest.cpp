@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "DropData.h"
 #include "Guids.h"
 #include "ShlExtTestSupport.h"
 
@@ -140,6 +141,42 @@ TEST_F(Module, CanUnloadFollowsObjectsAndServerLocks) {
     EXPECT_EQ(f->LockServer(FALSE), S_OK);
     EXPECT_EQ(CanUnloadNow(), S_OK);
     f->Release();
+}
+
+// The delayed "-ad" start calls back into the DLL: until it has run, the DLL must not
+// be unloaded, even when every object is gone.
+TEST_F(Module, PendingDelayedStartKeepsTheModuleLoaded) {
+    TempDir dir;
+    const std::wstring record = dir / L"record.txt";
+    ScopedEnv env(L"VANTREL_RECORD", record);
+    const wchar_t* key = L"Software\\Kestrane\\Vantrel";
+    auto oldPath = RegString(HKEY_CURRENT_USER, key, L"VantrelPath", KEY_WOW64_64KEY);
+    ASSERT_TRUE(SetRegString(HKEY_CURRENT_USER, key, L"VantrelPath", SiblingExe(L"recorder.exe"), KEY_WOW64_64KEY));
+    ASSERT_TRUE(WriteBytes(dir / L"a.txt", "a"));
+
+    IClassFactory* f = nullptr;
+    ASSERT_EQ(GetClassObject(shlext::CLSID_SimpleShlExt, IID_IClassFactory, reinterpret_cast<void**>(&f)), S_OK);
+    IShellExtInit* init = nullptr;
+    ASSERT_EQ(f->CreateInstance(nullptr, IID_IShellExtInit, reinterpret_cast<void**>(&init)), S_OK);
+    f->Release();
+    DropData data({dir / L"a.txt"});
+    ASSERT_EQ(init->Initialize(nullptr, &data, nullptr), S_OK);
+    init->Release();
+    EXPECT_EQ(CanUnloadNow(), S_FALSE) << "the timer is still pending";
+    PumpMessages(10500);
+    EXPECT_EQ(CanUnloadNow(), S_OK);
+    for (int i = 0; i < 100 && !ReadBytes(record); ++i) Sleep(50);
+    EXPECT_EQ(ReadBytes(record), std::string("-ad\n"));
+
+    if (oldPath)
+        SetRegString(HKEY_CURRENT_USER, key, L"VantrelPath", *oldPath, KEY_WOW64_64KEY);
+    else {
+        HKEY k;
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, key, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, &k) == ERROR_SUCCESS) {
+            RegDeleteValueW(k, L"VantrelPath");
+            RegCloseKey(k);
+        }
+    }
 }
 
 TEST_F(Module, ResourcesStringVersionPicturesManifest) {
