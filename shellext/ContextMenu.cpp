@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include "Guids.h"
+#include "IconLocation.h"
 #include "ListFile.h"
 #include "SimpleExtModule.h"
 #include "SimpleShlExt.h"
@@ -33,21 +34,6 @@ std::wstring EnvVar(const wchar_t* name) {
     return value;
 }
 
-// A string value whatever its length or type; false when it cannot be read.
-bool ReadValue(HKEY key, const wchar_t* name, std::wstring& out) {
-    DWORD bytes = 0;
-    if (RegQueryValueExW(key, name, nullptr, nullptr, nullptr, &bytes) != ERROR_SUCCESS) return false;
-    std::wstring buffer(bytes / sizeof(wchar_t) + 1, L'\0');
-    DWORD size = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
-    if (RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.data()), &size) !=
-        ERROR_SUCCESS)
-        return false;
-    buffer.resize(size / sizeof(wchar_t));
-    size_t end = buffer.find(L'\0');
-    if (end != std::wstring::npos) buffer.resize(end);
-    out = buffer;
-    return true;
-}
 
 // Starts the program with the parameters after copying the current list over
 // "selectedfiles.dat" in the data folder. Never waits and never shows a message.
@@ -157,11 +143,11 @@ void CSimpleShlExt::ReadProgramLocation() {
             continue;
         }
         std::wstring value;
-        if (ReadValue(key, L"VantrelPath", value)) {
+        if (ReadRegistryText(key, L"VantrelPath", value)) {
             GlobalsLock lock;
             g_szProgramPath = value;
         }
-        if (ReadValue(key, L"VantrelDir", value)) m_szProgramDir = value;
+        if (ReadRegistryText(key, L"VantrelDir", value)) m_szProgramDir = value;
         RegCloseKey(key);
     }
 }

@@ -36,22 +36,6 @@ bool ParseIndex(const std::wstring& text, int& value) {
     return true;
 }
 
-// A registry value as text, whatever its type and length; values stored without a
-// terminator are read whole.
-bool ReadDefaultValue(HKEY key, std::wstring& out) {
-    DWORD bytes = 0;
-    if (RegQueryValueExW(key, nullptr, nullptr, nullptr, nullptr, &bytes) != ERROR_SUCCESS) return false;
-    std::wstring buffer(bytes / sizeof(wchar_t) + 1, L'\0');
-    DWORD size = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
-    if (RegQueryValueExW(key, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.data()), &size) !=
-        ERROR_SUCCESS)
-        return false;
-    buffer.resize(size / sizeof(wchar_t));
-    size_t end = buffer.find(L'\0');
-    if (end != std::wstring::npos) buffer.resize(end);
-    out = buffer;
-    return true;
-}
 
 // The lookups read the 64-bit view in both builds, as the program registers there.
 constexpr REGSAM kQueryAccess = KEY_QUERY_VALUE | KEY_WOW64_64KEY;
@@ -91,7 +75,7 @@ bool LookUpDefaultIcon(const std::wstring& extension, std::wstring& location, in
     HKEY key = nullptr;
     if (RegOpenKeyExW(HKEY_CLASSES_ROOT, extension.c_str(), 0, kQueryAccess, &key) != ERROR_SUCCESS) return false;
     std::wstring typeName;
-    if (!ReadDefaultValue(key, typeName)) typeName.clear();
+    if (!ReadRegistryText(key, nullptr, typeName)) typeName.clear();
     RegCloseKey(key);
     // Without a type name there is no type to look under.
     if (typeName.empty()) return false;
@@ -99,10 +83,25 @@ bool LookUpDefaultIcon(const std::wstring& extension, std::wstring& location, in
     std::wstring iconKey = typeName + L"\\DefaultIcon";
     if (RegOpenKeyExW(HKEY_CLASSES_ROOT, iconKey.c_str(), 0, kQueryAccess, &key) != ERROR_SUCCESS) return false;
     std::wstring value;
-    bool read = ReadDefaultValue(key, value);
+    bool read = ReadRegistryText(key, nullptr, value);
     RegCloseKey(key);
     if (!read) return false;
     return SplitDefaultIcon(value, location, index);
+}
+
+bool ReadRegistryText(HKEY key, const wchar_t* name, std::wstring& out) {
+    DWORD bytes = 0;
+    if (RegQueryValueExW(key, name, nullptr, nullptr, nullptr, &bytes) != ERROR_SUCCESS) return false;
+    std::wstring buffer(bytes / sizeof(wchar_t) + 1, L'\0');
+    DWORD size = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
+    if (RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.data()), &size) !=
+        ERROR_SUCCESS)
+        return false;
+    buffer.resize(size / sizeof(wchar_t));
+    size_t end = buffer.find(L'\0');
+    if (end != std::wstring::npos) buffer.resize(end);
+    out = buffer;
+    return true;
 }
 
 }  // namespace shlext

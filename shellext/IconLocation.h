@@ -2,6 +2,8 @@
 // or from its type's DefaultIcon registration.
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 
 namespace shlext {
@@ -23,6 +25,10 @@ std::wstring ExtensionOf(const std::wstring& path);
 
 // True when "<path>:vantrelicon" can be opened for reading; nothing is read.
 bool IconStreamExists(const std::wstring& path);
+
+// A registry value as text (name null: the key's default value), whatever its type and
+// length; values stored without a terminator are read whole. False when it cannot be read.
+bool ReadRegistryText(HKEY key, const wchar_t* name, std::wstring& out);
 
 // Reads HKCR\<extension> (the type name) and HKCR\<type>\DefaultIcon, split as above.
 bool LookUpDefaultIcon(const std::wstring& extension, std::wstring& location, int& index);
