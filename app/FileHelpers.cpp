@@ -8,6 +8,7 @@
 #include <shobjidl.h>
 
 #include "app/TextConv.h"
+#include "app/TextFormat.h"
 #include "imaging/Error.h"
 
 namespace vantrel {
@@ -66,8 +67,6 @@ std::wstring ExpandEnvironment(const std::wstring& text) {
     return text;
 }
 
-bool IsBlank(wchar_t c) { return c <= L' '; }
-
 wchar_t LowerAscii(wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + 32) : c; }
 
 }  // namespace
@@ -78,10 +77,7 @@ std::wstring ExpandPath(const std::wstring& path) {
     if (!s.empty() && s.back() == L'"') s.pop_back();
     if (startsWithQuote && !s.empty()) s.erase(0, 1);
 
-    std::size_t b = 0, e = s.size();
-    while (b < e && IsBlank(s[b])) ++b;
-    while (e > b && IsBlank(s[e - 1])) --e;
-    s = s.substr(b, e - b);
+    s = TrimBlanks(s);
     if (s.empty()) return {};
 
     // In a 32-bit process on 64-bit Windows %ProgramFiles% names the x86 folder;

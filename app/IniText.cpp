@@ -171,19 +171,9 @@ std::optional<std::int32_t> ParseIniInteger(std::wstring_view text) {
             if (text[k] < L'0' || text[k] > L'9') return std::nullopt;
         return ParseInteger(text);
     }
-    text.remove_prefix(digits);
-    if (text.empty()) return std::nullopt;
-    std::uint64_t value = 0;
-    for (wchar_t c : text) {
-        unsigned d;
-        if (c >= L'0' && c <= L'9') d = static_cast<unsigned>(c - L'0');
-        else if (c >= L'a' && c <= L'f') d = static_cast<unsigned>(c - L'a' + 10);
-        else if (c >= L'A' && c <= L'F') d = static_cast<unsigned>(c - L'A' + 10);
-        else return std::nullopt;
-        value = value * 16 + d;
-        if (value > 0xFFFFFFFFull) return std::nullopt;
-    }
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
+    auto bits = ParseHexDigits(text.substr(digits));
+    if (!bits) return std::nullopt;
+    return static_cast<std::int32_t>(*bits);
 }
 
 }  // namespace vantrel

@@ -17,19 +17,13 @@
 #include "app/IconExtractCache.h"
 #include "app/MarkerStreams.h"
 #include "app/RegisterIconHandlerUnit.h"
+#include "app/TextFormat.h"
 #include "app/window/kvProgress.h"
 #include "imaging/Error.h"
 
 namespace vantrel {
 
 namespace {
-
-std::wstring TrimBlanks(const std::wstring& text) {
-    std::size_t b = 0, e = text.size();
-    while (b < e && text[b] <= L' ') ++b;
-    while (e > b && text[e - 1] <= L' ') --e;
-    return text.substr(b, e - b);
-}
 
 // The per-file temporary folder: a fresh GUID under the temporary folder root. It is
 // created only when needed and always deleted when the file is left, also when a
@@ -86,6 +80,13 @@ bool TVantrel::ExtractIconTo(const std::wstring& file, const std::wstring& iconF
     Errors.push_back(file);
     ReportIconResourceMissing(LocationText(iconFile, index));
     return false;
+}
+
+bool TVantrel::BeginRemoval(const std::wstring& file) {
+    const RemoveCheck check = CheckCanRemove(file);
+    // A file with nothing to remove lets the windows repaint; a failed one does not.
+    if (check == RemoveCheck::NothingToDo) ProcessPendingMessages();
+    return check == RemoveCheck::Proceed;
 }
 
 void TVantrel::FinishOperation() {
@@ -177,12 +178,7 @@ void TVantrel::RemoveOverlay() {
     const std::size_t count = FileList.size();
     for (std::size_t i = 0; i < count; ++i) {
         const std::wstring file = FileList[i];
-        const RemoveCheck check = CheckCanRemove(file);
-        if (check == RemoveCheck::Failed) continue;
-        if (check == RemoveCheck::NothingToDo) {
-            ProcessPendingMessages();
-            continue;
-        }
+        if (!BeginRemoval(file)) continue;
         TIniFile info = OpenInfoStream(file);
         const int color = info.ReadInteger(kInfoSection, kColorKey, kNoColor);
         if (color == kNoColor) {
@@ -210,12 +206,7 @@ void TVantrel::RemoveColor() {
     const std::size_t count = FileList.size();
     for (std::size_t i = 0; i < count; ++i) {
         const std::wstring file = FileList[i];
-        const RemoveCheck check = CheckCanRemove(file);
-        if (check == RemoveCheck::Failed) continue;
-        if (check == RemoveCheck::NothingToDo) {
-            ProcessPendingMessages();
-            continue;
-        }
+        if (!BeginRemoval(file)) continue;
         TIniFile info = OpenInfoStream(file);
         const std::wstring recorded = TrimBlanks(info.ReadString(kInfoSection, kOverlayIconFileKey, L""));
         if (recorded.empty()) {

@@ -37,14 +37,6 @@ std::wstring RootName(HKEY root) {
     return L"HKEY";
 }
 
-bool IsBlank(wchar_t c) { return c <= L' '; }
-
-std::wstring Trim(const std::wstring& s) {
-    std::size_t b = 0, e = s.size();
-    while (b < e && IsBlank(s[b])) ++b;
-    while (e > b && IsBlank(s[e - 1])) --e;
-    return s.substr(b, e - b);
-}
 
 // The default value of an open key as text; empty when it has none. Expandable strings
 // are returned unexpanded. A value of another kind is a malformed registration.
@@ -144,12 +136,12 @@ std::wstring DescribeIconHandler(const std::wstring& clsid) {
 std::wstring GetDefaultIconValue(const std::wstring& type) {
     if (type.empty()) return {};
     std::wstring value = ReadDefault(HKEY_CURRENT_USER, kUserClasses + type + L"\\DefaultIcon");
-    if (value.empty()) value = Trim(ReadDefault(HKEY_CLASSES_ROOT, type + L"\\DefaultIcon"));
+    if (value.empty()) value = TrimBlanks(ReadDefault(HKEY_CLASSES_ROOT, type + L"\\DefaultIcon"));
     return value;
 }
 
 void ParseIconLocation(const std::wstring& text, TIconPathRec& location) {
-    const std::wstring s = Trim(text);
+    const std::wstring s = TrimBlanks(text);
     // From the end backwards: digits and "-" form the number, blanks are skipped, a comma
     // is the split point, anything else means the text has no index.
     std::wstring number;
@@ -165,7 +157,7 @@ void ParseIconLocation(const std::wstring& text, TIconPathRec& location) {
             break;
         }
     }
-    number = Trim(number);
+    number = TrimBlanks(number);
     if (comma == std::wstring::npos || number.empty()) {
         location.Path = s;
         location.Index = 0;

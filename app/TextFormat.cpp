@@ -36,22 +36,10 @@ std::optional<std::int32_t> ParseInteger(std::wstring_view text) {
     }
     if (i >= text.size()) return std::nullopt;
     if (text[i] == L'$') {
-        ++i;
-        if (i >= text.size()) return std::nullopt;
-        std::uint64_t value = 0;
-        for (; i < text.size(); ++i) {
-            wchar_t c = text[i];
-            unsigned digit;
-            if (c >= L'0' && c <= L'9') digit = static_cast<unsigned>(c - L'0');
-            else if (c >= L'a' && c <= L'f') digit = static_cast<unsigned>(c - L'a' + 10);
-            else if (c >= L'A' && c <= L'F') digit = static_cast<unsigned>(c - L'A' + 10);
-            else return std::nullopt;
-            value = value * 16 + digit;
-            if (value > 0xFFFFFFFFull) return std::nullopt;
-        }
-        auto bits = static_cast<std::uint32_t>(value);
-        if (negative) bits = 0u - bits;
-        return static_cast<std::int32_t>(bits);
+        auto bits = ParseHexDigits(text.substr(i + 1));
+        if (!bits) return std::nullopt;
+        if (negative) *bits = 0u - *bits;
+        return static_cast<std::int32_t>(*bits);
     }
     std::int64_t value = 0;
     for (; i < text.size(); ++i) {
@@ -63,6 +51,28 @@ std::optional<std::int32_t> ParseInteger(std::wstring_view text) {
     if (negative) value = -value;
     if (value > 2147483647LL || value < -2147483648LL) return std::nullopt;
     return static_cast<std::int32_t>(value);
+}
+
+std::optional<std::uint32_t> ParseHexDigits(std::wstring_view digits) {
+    if (digits.empty()) return std::nullopt;
+    std::uint64_t value = 0;
+    for (wchar_t c : digits) {
+        unsigned digit;
+        if (c >= L'0' && c <= L'9') digit = static_cast<unsigned>(c - L'0');
+        else if (c >= L'a' && c <= L'f') digit = static_cast<unsigned>(c - L'a' + 10);
+        else if (c >= L'A' && c <= L'F') digit = static_cast<unsigned>(c - L'A' + 10);
+        else return std::nullopt;
+        value = value * 16 + digit;
+        if (value > 0xFFFFFFFFull) return std::nullopt;
+    }
+    return static_cast<std::uint32_t>(value);
+}
+
+std::wstring TrimBlanks(std::wstring_view text) {
+    std::size_t b = 0, e = text.size();
+    while (b < e && text[b] <= L' ') ++b;
+    while (e > b && text[e - 1] <= L' ') --e;
+    return std::wstring(text.substr(b, e - b));
 }
 
 std::wstring InvalidIntegerMessage(std::wstring_view text) {

@@ -27,6 +27,13 @@ ListFileLines SplitListFile(std::string_view bytes);
 // 32-bit range, gives no value.
 std::optional<std::int32_t> ParseInteger(std::wstring_view text);
 
+// Hexadecimal digits (no prefix, at least one) as a 32-bit pattern; nothing for any
+// other character or a value beyond 32 bits.
+std::optional<std::uint32_t> ParseHexDigits(std::wstring_view digits);
+
+// The text without blanks and control characters at either end.
+std::wstring TrimBlanks(std::wstring_view text);
+
 // The conversion's failure message: '<text>' is not a valid integer value
 std::wstring InvalidIntegerMessage(std::wstring_view text);
 

@@ -18,22 +18,13 @@ const wchar_t kProductName[] = L"Vantrel";
 
 std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
 
-bool IsBlank(wchar_t c) { return c <= L' '; }
-
-std::wstring Trimmed(const std::wstring& text) {
-    std::size_t b = 0, e = text.size();
-    while (b < e && IsBlank(text[b])) ++b;
-    while (e > b && IsBlank(text[e - 1])) --e;
-    return text.substr(b, e - b);
-}
-
 // The extension of the file name: from its last dot on, dot included, trimmed. A dot in
 // a folder name does not count.
 std::wstring FileNameExtension(const std::wstring& path) {
     const std::size_t nameStart = path.find_last_of(L"\\/:");
     const std::size_t dot = path.rfind(L'.');
     if (dot == std::wstring::npos || (nameStart != std::wstring::npos && dot < nameStart)) return {};
-    return Trimmed(path.substr(dot));
+    return TrimBlanks(path.substr(dot));
 }
 
 bool ClassesKeyExists(const std::wstring& name) {
