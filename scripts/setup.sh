@@ -53,6 +53,66 @@ ensure_sources() {
   echo "$changed"
 }
 
+# The release's own base suite (for example "bookworm"), read from the system.
+base_suite() {
+  local f="${OS_RELEASE_FILE:-/etc/os-release}" codename=""
+  [ -r "$f" ] && codename=$(sed -n 's/^VERSION_CODENAME=//p' "$f" | tr -d '"' | head -1)
+  [ -n "$codename" ] || codename=$(lsb_release -cs 2>/dev/null || true)
+  echo "$codename"
+}
+
+# True when every named package has an install candidate in the indexes apt has now.
+have_candidates() {
+  local p cand
+  for p in "$@"; do
+    cand=$(apt-cache policy "$p" 2>/dev/null | sed -n 's/^ *Candidate: *//p' | head -1)
+    [ -n "$cand" ] && [ "$cand" != "(none)" ] || return 1
+  done
+}
+
+# apt-get update, tried a few times: a mirror in the middle of a sync answers one
+# index with the wrong size for a while. When it still fails but the indexes this
+# set-up needs are there, it goes on.
+apt_update() {
+  local tries="${VANTREL_APT_TRIES:-3}" pause="${VANTREL_APT_PAUSE:-10}" i rc=0 err
+  err=$(mktemp)
+  for ((i = 1; i <= tries; i++)); do
+    rc=0
+    $SUDO apt-get update -qq >/dev/null 2>"$err" || rc=$?
+    [ "$rc" = 0 ] && { rm -f "$err"; return 0; }
+    [ "$i" -lt "$tries" ] && sleep "$pause"
+  done
+  if have_candidates "$@" && { [ "$#" -gt 0 ] || apt-cache showsrc libpng1.6 2>/dev/null | grep -q '^Version:'; }; then
+    log "apt-get update failed (status $rc) $tries times; going on with the indexes at hand: $(grep -m1 '^E:' "$err" | cut -c1-160)"
+    rm -f "$err"
+    return 0
+  fi
+  cat "$err" >&2; rm -f "$err"
+  log "apt-get update failed (status $rc) and the package indexes needed are missing"
+  return 1
+}
+
+# apt-get install; when the plain install cannot be resolved (an update suite whose
+# indexes for one architecture are behind the other's), once more with the packages
+# taken from the release's base suite.
+apt_install() {
+  local err suite
+  err=$(mktemp)
+  if DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "$@" >/dev/null 2>"$err"; then
+    rm -f "$err"; return 0
+  fi
+  suite=$(base_suite)
+  if [ -n "$suite" ]; then
+    log "install did not resolve; trying again with packages from the base suite $suite"
+    if DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends -t "$suite" "$@" >/dev/null 2>"$err"; then
+      rm -f "$err"; return 0
+    fi
+  fi
+  cat "$err" >&2; rm -f "$err"
+  log "could not install: $*"
+  return 1
+}
+
 install_packages() {
   local changed missing
   changed=$(ensure_sources)
@@ -60,10 +120,11 @@ install_packages() {
   if [ -n "$missing" ] || [ "$changed" = 1 ] || [ ! -d /var/lib/apt/lists ] || \
      ! ls /var/lib/apt/lists/*Sources* >/dev/null 2>&1; then
     log "installing packages: $(echo $missing | tr '\n' ' ')"
-    $SUDO apt-get update -qq >/dev/null
+    # shellcheck disable=SC2086
+    apt_update $missing || exit 1
     if [ -n "$missing" ]; then
       # shellcheck disable=SC2086
-      DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends $missing >/dev/null
+      apt_install $missing || exit 1
     fi
   fi
 }
@@ -109,6 +170,11 @@ build_libpng() {
   rm -rf "$bdir"
 }
 
-install_packages
-build_libpng x86_64-w64-mingw32
-build_libpng i686-w64-mingw32
+main() {
+  install_packages
+  build_libpng x86_64-w64-mingw32
+  build_libpng i686-w64-mingw32
+}
+
+# Sourced by its test for the functions alone.
+[ "${BASH_SOURCE[0]}" = "$0" ] && main
