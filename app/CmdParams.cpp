@@ -1,8 +1,8 @@
 #include "app/CmdParams.h"
 
-#include "app/TextConv.h"
-#include "app/TextFormat.h"
-#include "app/VantrelClass.h"
+#include "app/common/TextConv.h"
+#include "app/common/TextFormat.h"
+#include "app/engine/VantrelClass.h"
 #include "app/kvCommandLineUtils.h"
 #include "app/window/kvProgress.h"
 #include "imaging/Error.h"

@@ -6,9 +6,9 @@
 #include <objbase.h>
 
 #include "app/CmdParams.h"
-#include "app/LogFile.h"
-#include "app/TextConv.h"
-#include "app/VantrelClass.h"
+#include "app/common/LogFile.h"
+#include "app/common/TextConv.h"
+#include "app/engine/VantrelClass.h"
 #include "app/window/MainWindow.h"
 #include "app/window/kvProgress.h"
 #include "imaging/ImagingLog.h"

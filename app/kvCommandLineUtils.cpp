@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include "app/TextFormat.h"
+#include "app/common/TextFormat.h"
 
 namespace vantrel {
 

@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "app/FileHelpers.h"
-#include "app/MarkerStreams.h"
-#include "app/RegisterIconHandlerUnit.h"
-#include "app/VantrelClass.h"
+#include "app/common/FileHelpers.h"
+#include "app/engine/MarkerStreams.h"
+#include "app/engine/VantrelClass.h"
+#include "app/registration/RegisterIconHandlerUnit.h"
 
 using namespace vantrel;
 

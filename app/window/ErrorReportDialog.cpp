@@ -3,8 +3,8 @@
 #include <windows.h>
 #include <commdlg.h>
 
-#include "app/FileHelpers.h"
-#include "app/TextConv.h"
+#include "app/common/FileHelpers.h"
+#include "app/common/TextConv.h"
 #include "imaging/Error.h"
 
 namespace vantrel {

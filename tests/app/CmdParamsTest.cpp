@@ -1,12 +1,12 @@
-#include "MarkingFixture.h"
+#include "engine/MarkingFixture.h"
 
 #include "app/CmdParams.h"
 
 #include <windows.h>
 #include <commctrl.h>
 
-#include "app/MarkerStreams.h"
-#include "app/VantrelClass.h"
+#include "app/engine/MarkerStreams.h"
+#include "app/engine/VantrelClass.h"
 #include "app/kvCommandLineUtils.h"
 #include "app/window/kvProgress.h"
 #include "imaging/Error.h"

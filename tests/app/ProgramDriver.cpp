@@ -7,7 +7,7 @@
 #include <string>
 
 #include "TestSupport.h"
-#include "app/TextConv.h"
+#include "app/common/TextConv.h"
 #include "app/window/ErrorReportDialog.h"
 
 using namespace testsupport;

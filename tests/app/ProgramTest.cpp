@@ -1,8 +1,8 @@
 // The real Vantrel.exe from the staged program folder, started as the shell
 // extension or a user would start it.
-#include "MarkingFixture.h"
+#include "engine/MarkingFixture.h"
 
-#include "app/FileHelpers.h"
+#include "app/common/FileHelpers.h"
 #include "app/window/ErrorReportDialog.h"
 
 using namespace testsupport;

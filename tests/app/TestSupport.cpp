@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "app/FileHelpers.h"
+#include "app/common/FileHelpers.h"
 
 namespace testsupport {
 

@@ -16,9 +16,10 @@
 #include <thread>
 #include <vector>
 
-#include "LoopbackServer.h"
+#include "registration/LoopbackServer.h"
 #include "TestSupport.h"
-#include "app/RegisterIconHandlerUnit.h"
+#include "app/registration/RegisterIconHandlerUnit.h"
+#include "app/registration/RegistratorClient.h"
 
 using namespace testsupport;
 

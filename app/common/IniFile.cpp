@@ -1,0 +1,105 @@
+#include "app/common/IniFile.h"
+
+#include <windows.h>
+
+#include "app/common/FileHelpers.h"
+#include "app/common/TextConv.h"
+#include "app/common/TextFileCoding.h"
+#include "imaging/Error.h"
+
+namespace vantrel {
+
+namespace {
+
+// Far more than any INI text the program writes; a larger file is not INI text of ours.
+constexpr std::size_t kMaxIniBytes = 1u << 20;
+
+bool IsMissing(DWORD code) { return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND; }
+
+}  // namespace
+
+IniText TIniFile::Load(bool forChange) const {
+    // A change must start from the file's real text: any failure other than a missing
+    // file stops it, so keys already stored are never dropped. Reads fall back to the
+    // defaults, as the profile functions do.
+    auto fail = [&](const std::string& why) -> IniText {
+        if (forChange) throw Error("Cannot read file \"" + WideToUtf8(fileName_) + "\". " + why);
+        return IniText();
+    };
+    HANDLE h = CreateFileW(fileName_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        DWORD code = GetLastError();
+        if (IsMissing(code)) return IniText();
+        return fail(WideToUtf8(SystemErrorMessage(code)));
+    }
+    std::string bytes;
+    LARGE_INTEGER size{};
+    bool ok = GetFileSizeEx(h, &size) != 0;
+    DWORD code = ok ? ERROR_SUCCESS : GetLastError();
+    if (ok && static_cast<unsigned long long>(size.QuadPart) > kMaxIniBytes) {
+        CloseHandle(h);
+        return fail("It is too large for INI text.");
+    }
+    if (ok) {
+        bytes.resize(static_cast<std::size_t>(size.QuadPart));
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            DWORD got = 0;
+            if (!ReadFile(h, bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &got, nullptr)) {
+                ok = false;
+                code = GetLastError();
+                break;
+            }
+            if (got == 0) break;  // the file shrank meanwhile
+            done += got;
+        }
+        bytes.resize(done);
+    }
+    CloseHandle(h);
+    if (!ok) return fail(WideToUtf8(SystemErrorMessage(code)));
+    return IniText(DecodeTextFile(bytes));
+}
+
+void TIniFile::Save(const IniText& text) {
+    std::string bytes = EncodeTextFile(text.Text());
+    try {
+        WriteFileBytes(fileName_, bytes.data(), bytes.size());
+    } catch (const Error& e) {
+        throw Error("Unable to write to " + WideToUtf8(fileName_) + "\r\n" + e.what());
+    }
+}
+
+std::wstring TIniFile::ReadString(const std::wstring& section, const std::wstring& key,
+                                  const std::wstring& def) const {
+    auto value = Load(false).Read(section, key);
+    return value ? *value : def;
+}
+
+int TIniFile::ReadInteger(const std::wstring& section, const std::wstring& key, int def) const {
+    auto value = Load(false).Read(section, key);
+    if (!value) return def;
+    auto number = ParseIniInteger(*value);
+    return number ? *number : def;
+}
+
+bool TIniFile::ValueExists(const std::wstring& section, const std::wstring& key) const {
+    return Load(false).Read(section, key).has_value();
+}
+
+void TIniFile::WriteString(const std::wstring& section, const std::wstring& key, const std::wstring& value) {
+    IniText text = Load(true);
+    text.Write(section, key, value);
+    Save(text);
+}
+
+void TIniFile::WriteInteger(const std::wstring& section, const std::wstring& key, int value) {
+    WriteString(section, key, std::to_wstring(value));
+}
+
+void TIniFile::DeleteKey(const std::wstring& section, const std::wstring& key) {
+    IniText text = Load(true);
+    if (text.Delete(section, key)) Save(text);
+}
+
+}  // namespace vantrel

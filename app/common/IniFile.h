@@ -1,0 +1,44 @@
+// An INI file read and written as the platform's private-profile functions do, on
+// any path, alternate data streams included ("file.txt:vantreliconinfo").
+//
+// Every call reads the file afresh and a change writes it back whole, so two objects
+// on one file never see stale text. The text is ANSI with CR LF line ends; a value
+// the ANSI code page cannot hold makes the file UTF-8 behind a byte-order mark (see
+// TextFileCoding.h), and such a file is read back as UTF-8.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "app/common/IniText.h"
+
+namespace vantrel {
+
+class TIniFile {
+public:
+    explicit TIniFile(std::wstring fileName) : fileName_(std::move(fileName)) {}
+
+    const std::wstring& FileName() const { return fileName_; }
+
+    // A missing or unreadable file, section or key gives the default.
+    std::wstring ReadString(const std::wstring& section, const std::wstring& key, const std::wstring& def) const;
+    // Decimal, or hexadecimal after "0x" or "$"; text that is no integer gives the default.
+    int ReadInteger(const std::wstring& section, const std::wstring& key, int def) const;
+    bool ValueExists(const std::wstring& section, const std::wstring& key) const;
+
+    // Throw vantrel::Error when the file cannot be read (other than missing) or written,
+    // so a failed change is never taken for a stored one.
+    void WriteString(const std::wstring& section, const std::wstring& key, const std::wstring& value);
+    void WriteInteger(const std::wstring& section, const std::wstring& key, int value);
+    // Removes the key's line; the section line stays. Nothing is written when the
+    // key is not there.
+    void DeleteKey(const std::wstring& section, const std::wstring& key);
+
+private:
+    IniText Load(bool forChange) const;
+    void Save(const IniText& text);
+
+    std::wstring fileName_;
+};
+
+}  // namespace vantrel

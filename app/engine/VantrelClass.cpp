@@ -1,0 +1,152 @@
+#include "app/engine/VantrelClass.h"
+
+#include <windows.h>
+
+#include "app/common/FileHelpers.h"
+#include "app/common/LogFile.h"
+#include "app/common/TextConv.h"
+#include "app/common/TextFormat.h"
+#include "app/engine/ChangeJournal.h"
+#include "app/engine/ShellIconRefresh.h"
+#include "app/registration/RegisterIconHandlerUnit.h"
+#include "app/registration/RegistratorClient.h"
+#include "app/window/ErrorReportDialog.h"
+#include "imaging/Error.h"
+
+namespace vantrel {
+
+std::unique_ptr<TVantrel> TVantrel::core_;
+
+namespace {
+
+const wchar_t kProgramKey[] = L"Software\\Kestrane\\Vantrel";
+const wchar_t kReportSummary[] = L"Error(s) occured";
+
+void WriteStringValue(HKEY key, const wchar_t* name, const std::wstring& value) {
+    LONG rc = RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                             static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    if (rc != ERROR_SUCCESS)
+        throw Error("Failed to set data for '" + WideToUtf8(name) + "': " + WideToUtf8(SystemErrorMessage(rc)));
+}
+
+
+}  // namespace
+
+void TVantrel::InitCore() {
+    if (core_) return;
+    try {
+        core_.reset(new TVantrel());
+    } catch (const std::exception& e) {
+        throw Error(std::string("Unable to initialize application\r\n\r\n") + e.what());
+    }
+}
+
+TVantrel& TVantrel::Core() {
+    if (!core_) throw Error("Core Not Initialized!");
+    return *core_;
+}
+
+void TVantrel::DoneCore() { core_.reset(); }
+
+TVantrel::TVantrel() {
+    WriteProgramLocation();
+    ExcludedExtensions = {L".exe", L".cmd", L".bat", L".com", L".drv", L".sys"};
+    InitDataFolder();
+}
+
+TVantrel::~TVantrel() {
+    if (!KeepListFile && !ListFileName.empty() && !SameFileName(ListFileName, SelectedFilesPath()))
+        DeleteFileW(ListFileName.c_str());
+    FileList.clear();
+    Errors.clear();
+    ExcludedExtensions.clear();
+    LogMessage(L"Program closed", L"General", LogInfo);
+    CloseLog();
+}
+
+void TVantrel::WriteProgramLocation() {
+    const std::wstring program = ProgramFilePath();
+    if (program.empty()) throw Error("Cannot determine the program's own path.");
+    HKEY key = nullptr;
+    LONG rc = RegCreateKeyExW(HKEY_CURRENT_USER, kProgramKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr);
+    if (rc != ERROR_SUCCESS)
+        throw Error("Failed to create key HKEY_CURRENT_USER\\Software\\Kestrane\\Vantrel: " +
+                    WideToUtf8(SystemErrorMessage(rc)));
+    try {
+        WriteStringValue(key, L"VantrelPath", program);
+        WriteStringValue(key, L"VantrelDir", ExcludeTrailingBackslash(ExtractFileDir(program)));
+    } catch (...) {
+        RegCloseKey(key);
+        throw;
+    }
+    RegCloseKey(key);
+}
+
+void TVantrel::InitDataFolder() {
+    std::wstring folder = IncludeTrailingBackslash(GetEnvVar(L"AppData")) + L"Kestrane\\Vantrel";
+    ForceFolder(folder);  // a folder that cannot be made shows up at the first file access
+    DataFolder = IncludeTrailingBackslash(folder);
+}
+
+void TVantrel::LoadFileList(const std::wstring& listFilePath) {
+    const std::wstring path = ExpandPath(listFilePath);
+    if (!FileExists(path)) return;
+    std::vector<unsigned char> bytes;
+    try {
+        bytes = ReadFileBytes(path);
+    } catch (const Error&) {
+        return;  // an unreadable list is treated like a missing one
+    }
+    ListFileLines parsed =
+        SplitListFile(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    std::vector<std::wstring> entries;
+    entries.reserve(parsed.lines.size());
+    for (const std::string& line : parsed.lines)
+        entries.push_back(parsed.utf8 ? Utf8ToWide(line) : AnsiToWide(line));
+
+    ListFileName = path;
+    for (std::size_t i = entries.size(); i-- > 0;) {
+        std::wstring& entry = entries[i];
+        if (!FileExists(entry)) {
+            entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(i));
+            continue;
+        }
+        if (SameTextAscii(ExtractFileExt(entry), L".lnk")) {
+            std::wstring target = ResolveShortcut(entry);
+            if (FileExists(target))
+                entry = target;
+            else
+                entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(i));
+        }
+    }
+    FileList = std::move(entries);
+}
+
+void TVantrel::ClearErrors() {
+    HasErrors = false;
+    Errors.clear();
+}
+
+void TVantrel::AddErrorText(const std::wstring& text) {
+    Errors.push_back(text);
+    Errors.emplace_back();
+    Errors.emplace_back();
+}
+
+std::wstring TVantrel::ErrorReportText() const { return BuildErrorReportText(kReportSummary, Errors); }
+
+void TVantrel::ShowErrorReport() {
+    if (!HasErrors) return;
+    ShowErrorReportDialog(L"Vantrel", kReportSummary, Errors);
+}
+
+void TVantrel::RollbackAll() {
+    // The registrator must drop its registrations first; if it cannot (service stopped,
+    // unexpected answer) its IconRegisterException goes to the caller and no file is touched.
+    UnregisterAll();
+    JournalRollback();
+    RefreshShellIcons();
+}
+void TVantrel::RefreshShellIcons() { vantrel::RefreshShellIcons(); }
+
+}  // namespace vantrel
