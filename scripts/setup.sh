@@ -177,4 +177,4 @@ main() {
 }
 
 # Sourced by its test for the functions alone.
-[ "${BASH_SOURCE[0]}" = "$0" ] && main
+if [ "${BASH_SOURCE[0]}" = "$0" ]; then main; fi
