@@ -189,17 +189,20 @@ TEST(IconImage, RgbaPngEntriesDecodeTo32BitsAndEncodeBack) {
 }
 
 TEST(IconImage, PngTransparencyRulesPerKind) {
-    // Palette with tRNS: entries below 80 are transparent.
+    // Palette with soft tRNS alpha: 32 bits with each entry's alpha (entries past the table
+    // are opaque), masked where the alpha is 0.
     const std::uint8_t indices[4] = {0, 1, 2, 3};
     const TRgbQuad palette[4] = {{0, 0, 255, 0}, {0, 255, 0, 0}, {255, 0, 0, 0}, {9, 9, 9, 0}};
     const std::uint8_t alpha[3] = {79, 80, 0};
     auto pal = TFileIconImage::CreateFromData(HeaderFor(32), EncodePngPalette(4, 1, indices, palette, alpha));
-    EXPECT_EQ(pal->GetBitDepth(), 8);
+    EXPECT_EQ(pal->GetBitDepth(), 32);
     TBitmap colour, mask;
     pal->SplitToBitmaps(&colour, &mask);
-    EXPECT_EQ(colour.GetPixel(0, 0), RGB(255, 0, 0));
-    EXPECT_EQ(colour.GetPixel(3, 0), RGB(9, 9, 9));
-    EXPECT_EQ(mask.GetIndex(0, 0), 1u);
+    EXPECT_EQ(colour.GetBgra(0, 0), (TBgra{0, 0, 255, 79}));
+    EXPECT_EQ(colour.GetBgra(1, 0), (TBgra{0, 255, 0, 80}));
+    EXPECT_EQ(colour.GetBgra(2, 0).A, 0);
+    EXPECT_EQ(colour.GetBgra(3, 0), (TBgra{9, 9, 9, 255}));
+    EXPECT_EQ(mask.GetIndex(0, 0), 0u);
     EXPECT_EQ(mask.GetIndex(1, 0), 0u);
     EXPECT_EQ(mask.GetIndex(2, 0), 1u);
     EXPECT_EQ(mask.GetIndex(3, 0), 0u);
