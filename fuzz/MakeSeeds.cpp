@@ -63,7 +63,9 @@ int main(int argc, char** argv) {
     }
     Write(folder, "dib-all-depths.ico", all.SaveToBytes());
 
-    // PNG entries: RGBA, RGB, palette with transparency, and a directory asking for 8 bits.
+    // PNG entries: RGBA, RGB, palette with soft alpha (also under the 8 bits of its palette
+    // in the directory) and with transparent and opaque entries only, and a directory asking
+    // for 8 bits.
     const TBitmap rgba = Picture(8, 8, 32);
     Write(folder, "png-rgba.ico", IconWithEntry(EncodePngRgba(rgba), 32));
     Write(folder, "png-rgb.ico", IconWithEntry(EncodePngRgb(Picture(8, 8, 24)), 32));
@@ -71,6 +73,9 @@ int main(int argc, char** argv) {
     const TRgbQuad palette[4] = {{0, 0, 0, 0}, {255, 0, 0, 0}, {0, 255, 0, 0}, {0, 0, 255, 0}};
     const std::uint8_t alpha[2] = {0, 100};
     Write(folder, "png-palette.ico", IconWithEntry(EncodePngPalette(4, 4, indices, palette, alpha), 32));
+    Write(folder, "png-palette-8.ico", IconWithEntry(EncodePngPalette(4, 4, indices, palette, alpha), 8));
+    const std::uint8_t hardAlpha[3] = {0, 255, 0};
+    Write(folder, "png-palette-hard.ico", IconWithEntry(EncodePngPalette(4, 4, indices, palette, hardAlpha), 8));
     Write(folder, "png-asks-8.ico", IconWithEntry(EncodePngRgba(rgba), 8));
     Write(folder, "png-asks-1.ico", IconWithEntry(EncodePngRgba(rgba), 1));
 

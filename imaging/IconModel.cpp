@@ -229,9 +229,12 @@ void TSubIcon::DecodePng(TSubIcon& target) {
         target.tag_ = tag_;
         target.bitDepth_ = 0;
     }
-    // A directory entry asking for fewer bits gets its pixels at that depth.
+    // A directory entry asking for fewer bits gets its pixels at that depth. A palette
+    // picture with soft alpha stays at 32 bits: its entry names the palette's depth, and
+    // fewer bits would lose the alpha again.
     TBitmap& colour = picture.Colour;
-    if ((askedBits == 4 || askedBits == 1 || askedBits == 8) && colour.BitCount() != askedBits) {
+    const bool softPalette = picture.Kind == TPngKind::Palette && colour.BitCount() == 32;
+    if ((askedBits == 4 || askedBits == 1 || askedBits == 8) && colour.BitCount() != askedBits && !softPalette) {
         if (askedBits == 8) {
             TBitmap exact;
             if (BuildExactPalette(colour, exact, true, false)) colour = std::move(exact);

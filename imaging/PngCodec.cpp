@@ -62,6 +62,8 @@ struct TDecoded {
     png_color Palette[256];
     int PaletteCount = 0;
     std::uint8_t PaletteAlpha[256];
+    // The tRNS table holds an alpha other than 0 and 255.
+    bool SoftPaletteAlpha = false;
     bool HasGreyKey = false;
     unsigned GreyKey = 0;
 };
@@ -99,8 +101,11 @@ bool DecodeRows(png_structp png, png_infop info, TPngIo& io, TDecoded& d) {
             std::memset(d.PaletteAlpha, 255, sizeof d.PaletteAlpha);
             png_bytep alpha = nullptr;
             int alphaCount = 0;
-            if (png_get_tRNS(png, info, &alpha, &alphaCount, nullptr) && alpha)
-                std::memcpy(d.PaletteAlpha, alpha, std::size_t(std::clamp(alphaCount, 0, 256)));
+            if (png_get_tRNS(png, info, &alpha, &alphaCount, nullptr) && alpha) {
+                const std::size_t kept = std::size_t(std::clamp(alphaCount, 0, 256));
+                std::memcpy(d.PaletteAlpha, alpha, kept);
+                d.SoftPaletteAlpha = std::any_of(alpha, alpha + kept, [](std::uint8_t a) { return a != 0 && a != 255; });
+            }
             break;
         }
         case PNG_COLOR_TYPE_GRAY: {
@@ -198,6 +203,23 @@ TPngPicture DecodePngPicture(std::span<const std::uint8_t> bytes) {
     TPngPicture picture;
     picture.Kind = d.Kind;
     picture.Mask = NewMaskBitmap(w, h);
+    if (d.Kind == TPngKind::Palette && d.SoftPaletteAlpha) {
+        // An 8-bit DIB with a mask would make the soft edges hard: the picture becomes 32-bit
+        // colour with each entry's alpha, straight (not premultiplied) as in 32-bit icon DIBs
+        // and the RGBA pictures below, with the mask of an RGBA picture. An index past the
+        // palette is black, one past the tRNS table opaque.
+        picture.Colour = TBitmap(w, h, 32);
+        for (int y = 0; y < h; ++y) {
+            const std::uint8_t* row = d.Rows.data() + std::size_t(y) * d.RowBytes;
+            for (int x = 0; x < w; ++x) {
+                const std::uint8_t i = row[x];
+                const png_color c = i < d.PaletteCount ? d.Palette[i] : png_color{0, 0, 0};
+                picture.Colour.SetBgra(x, y, {c.blue, c.green, c.red, d.PaletteAlpha[i]});
+                if (d.PaletteAlpha[i] == 0) picture.Mask.SetIndex(x, y, 1);
+            }
+        }
+        return picture;
+    }
     switch (d.Kind) {
         case TPngKind::Palette:
         case TPngKind::Grey: {

@@ -22,12 +22,16 @@ bool PngDimensions(std::span<const std::uint8_t> bytes, std::uint32_t& width, st
 enum class TPngKind { Rgba, Rgb, GreyAlpha, Palette, Grey };
 
 struct TPngPicture {
+    // The stream's colour type (a palette picture stays Palette at 32 bits).
     TPngKind Kind = TPngKind::Rgba;
-    // 32 bits with alpha for pictures with an alpha channel (or a truecolour transparency
-    // key), 24 bits for truecolour without, 8-bit indexed for palette and greyscale ones.
+    // 32 bits with straight alpha for pictures with an alpha channel (or a truecolour
+    // transparency key) and for palette ones whose tRNS holds an alpha other than 0 and 255;
+    // 24 bits for truecolour without; 8-bit indexed for the other palette and greyscale ones.
     TBitmap Colour;
-    // 1-bit AND mask, set = transparent: alpha 0 for RGBA, alpha below 80 for grey with
-    // alpha and for palette entries (tRNS), the transparent grey level for keyed greyscale.
+    // 1-bit AND mask, set = transparent: alpha 0 for RGBA and for palette pictures at 32 bits,
+    // alpha below 80 for grey with alpha and for the other palette pictures (tRNS entries
+    // 0 and 255 only, so exactly the transparent ones), the transparent grey level for keyed
+    // greyscale.
     TBitmap Mask;
 };
 

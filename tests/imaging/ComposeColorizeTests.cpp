@@ -7,6 +7,8 @@
 #include "imaging/ImagingLog.h"
 #include "imaging/OverlayCompose.h"
 #include "imaging/PixelHelpers.h"
+#include "imaging/PngCodec.h"
+#include "TestIcons.h"
 
 using namespace vantrel;
 
@@ -44,6 +46,19 @@ struct Pixels {
     TColorRef At(int x, int y) const { return colour.GetPixel(x, y); }
     bool Clear(int x, int y) const { return !MaskPixelSet(mask, x, y); }
 };
+
+// A 48 x 48 icon with one palette PNG entry (8 bits in the directory) whose tRNS holds soft
+// alpha: columns of the entries 0 to 4, with alpha 0, 64, 128, 200 and 255.
+constexpr std::uint8_t kSoftAlpha[5] = {0, 64, 128, 200, 255};
+const TRgbQuad kSoftColours[5] = {{10, 20, 30, 0}, {200, 40, 40, 0}, {40, 200, 40, 0}, {40, 40, 200, 0}, {90, 90, 90, 0}};
+
+void LoadSoftPaletteIcon(TAdvancedIcon& icon) {
+    std::vector<std::uint8_t> indices;
+    for (int y = 0; y < 48; ++y)
+        for (int x = 0; x < 48; ++x) indices.push_back(std::uint8_t(x % 5));
+    const auto png = EncodePngPalette(48, 48, indices, kSoftColours, kSoftAlpha);
+    ASSERT_TRUE(icon.LoadFromBytes(test::MakeIco({{48, 48, 0, 0, 1, 8, png}})));
+}
 
 std::vector<std::wstring> g_log;
 void Collect(const std::wstring& text, const std::wstring& category, int, bool) { g_log.push_back(category + L": " + text); }
@@ -359,4 +374,41 @@ TEST(Compose, PicturePreviews) {
     TIconInfo t = GetIconInfo(tinted.Handle());
     EXPECT_EQ(t.Colour.GetPixel(2, 2), TintPixel(RGB(0, 0, 255), 11711154));
     EXPECT_TRUE(MaskPixelSet(t.Mask, 31, 0));
+}
+
+// ---- soft alpha of palette PNG entries ---------------------------------------------
+
+// Tinted, and beside a marker given as a PNG entry (as at 256 pixels) or a DIB, the base's
+// soft alpha stays, and so do its colours.
+TEST(Compose, SoftAlphaOfAPalettePngEntryStaysWhenTintedOrMarked) {
+    for (int run = 0; run < 3; ++run) {
+        SCOPED_TRACE(run);
+        TAdvancedIcon base, marker, result;
+        LoadSoftPaletteIcon(base);
+        const std::int32_t blue = ColorTable()[4].Value;
+        if (run == 0) {
+            ColorizeIcon(base, result, blue);
+        } else {
+            // Opaque red in the rows above 16, transparent below.
+            AddImage(marker, 48, 32, [](int, int y) { return y < 16 ? Solid(255, 0, 0) : Solid(0, 0, 0, 0); },
+                     [](int, int y) { return y >= 16; }, run == 1);
+            ComposeOverlay(base, marker, result);
+        }
+        ASSERT_EQ(result.Images().Count(), 1);
+        EXPECT_EQ(result.Images()[0]->StoreAsPng(), run < 2);
+        TAdvancedIcon back;
+        ASSERT_TRUE(back.LoadFromBytes(result.SaveToBytes()));
+        const TBitmap pixels = IconImageToBgra(*back.Images()[0]);
+        for (int x = 0; x < 5; ++x) {
+            SCOPED_TRACE(x);
+            EXPECT_EQ(pixels.GetBgra(x, 30).A, kSoftAlpha[x]);
+            const TColorRef c = ColorFromQuad(kSoftColours[x]);
+            if (kSoftAlpha[x] != 0) {
+                EXPECT_EQ(pixels.GetPixel(x, 30), run == 0 ? TintPixel(c, blue) : c);
+            }
+            if (run != 0) {
+                EXPECT_EQ(pixels.GetBgra(x, 5), Solid(255, 0, 0));
+            }
+        }
+    }
 }

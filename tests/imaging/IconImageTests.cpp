@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
+#include "PillowReader.h"
 #include "TestIcons.h"
+#include "imaging/ByteIo.h"
 #include "imaging/IconModel.h"
 #include "imaging/PixelHelpers.h"
 #include "imaging/PngCodec.h"
@@ -37,6 +41,26 @@ TBitmap RgbaPicture(int w, int h) {
         for (int x = 0; x < w; ++x)
             b.SetBgra(x, y, {std::uint8_t(x * 9), std::uint8_t(y * 5), std::uint8_t(x ^ y), std::uint8_t(x < 3 ? 0 : x * 8)});
     return b;
+}
+
+// `entries` distinct colours, and a picture using each of them, one index byte per pixel.
+std::vector<TRgbQuad> SomeColours(std::size_t entries) {
+    std::vector<TRgbQuad> colours;
+    for (std::size_t i = 0; i < entries; ++i)
+        colours.push_back({std::uint8_t(i * 37), std::uint8_t(255 - i * 11), std::uint8_t(i * i), 0});
+    return colours;
+}
+std::vector<std::uint8_t> PaletteIndices(int w, int h, std::size_t entries) {
+    std::vector<std::uint8_t> indices;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) indices.push_back(std::uint8_t(std::size_t(x * 7 + y * 3) % entries));
+    return indices;
+}
+
+// The image bytes of the first entry of an ICO file image.
+Bytes FirstEntry(const Bytes& ico) {
+    const std::size_t size = ReadLe32(ico, 14), offset = ReadLe32(ico, 18);
+    return Bytes(ico.begin() + std::ptrdiff_t(offset), ico.begin() + std::ptrdiff_t(offset + size));
 }
 
 }  // namespace
@@ -189,17 +213,20 @@ TEST(IconImage, RgbaPngEntriesDecodeTo32BitsAndEncodeBack) {
 }
 
 TEST(IconImage, PngTransparencyRulesPerKind) {
-    // Palette with tRNS: entries below 80 are transparent.
+    // Palette with soft tRNS alpha: 32 bits with each entry's alpha (entries past the table
+    // are opaque), masked where the alpha is 0.
     const std::uint8_t indices[4] = {0, 1, 2, 3};
     const TRgbQuad palette[4] = {{0, 0, 255, 0}, {0, 255, 0, 0}, {255, 0, 0, 0}, {9, 9, 9, 0}};
     const std::uint8_t alpha[3] = {79, 80, 0};
     auto pal = TFileIconImage::CreateFromData(HeaderFor(32), EncodePngPalette(4, 1, indices, palette, alpha));
-    EXPECT_EQ(pal->GetBitDepth(), 8);
+    EXPECT_EQ(pal->GetBitDepth(), 32);
     TBitmap colour, mask;
     pal->SplitToBitmaps(&colour, &mask);
-    EXPECT_EQ(colour.GetPixel(0, 0), RGB(255, 0, 0));
-    EXPECT_EQ(colour.GetPixel(3, 0), RGB(9, 9, 9));
-    EXPECT_EQ(mask.GetIndex(0, 0), 1u);
+    EXPECT_EQ(colour.GetBgra(0, 0), (TBgra{0, 0, 255, 79}));
+    EXPECT_EQ(colour.GetBgra(1, 0), (TBgra{0, 255, 0, 80}));
+    EXPECT_EQ(colour.GetBgra(2, 0).A, 0);
+    EXPECT_EQ(colour.GetBgra(3, 0), (TBgra{9, 9, 9, 255}));
+    EXPECT_EQ(mask.GetIndex(0, 0), 0u);
     EXPECT_EQ(mask.GetIndex(1, 0), 0u);
     EXPECT_EQ(mask.GetIndex(2, 0), 1u);
     EXPECT_EQ(mask.GetIndex(3, 0), 0u);
@@ -413,4 +440,68 @@ TEST(IconImage, CopiesAreDeepAndKeepStoreAsPng) {
     decoded->AssignTo(bitmap);
     EXPECT_EQ(bitmap.BitCount(), 32);
     EXPECT_EQ(bitmap.Width(), 8);
+}
+
+// A palette PNG whose tRNS holds soft alpha (as Wine's 256-pixel icons), at 4 and 8 bits per
+// index: 32-bit pixels as Pillow reads them, masked where alpha is 0, also in an icon whose
+// directory gives the palette's 8 bits, and written back as a PNG that Pillow reads the same.
+TEST(PalettePng, SoftAlphaGivesThePixelsPillowReads) {
+    if (!HavePillow()) GTEST_SKIP() << "Pillow (python3-pil) is not installed";
+    const auto tmp = std::filesystem::temp_directory_path() / "vantrel-palette-alpha.png";
+    const std::uint8_t alpha[5] = {0, 64, 128, 200, 255};
+    const int w = 24, h = 20;
+    for (std::size_t entries : {6u, 40u}) {
+        SCOPED_TRACE(entries);
+        const Bytes png = EncodePngPalette(w, h, PaletteIndices(w, h, entries), SomeColours(entries), alpha);
+        WriteWholeFile(tmp, png);
+        const PillowPicture theirs = PillowRgba(tmp);
+        const TPngPicture picture = DecodePngPicture(png);
+        EXPECT_EQ(picture.Kind, TPngKind::Palette);
+        EXPECT_EQ(PixelsDifferingFromPillow(picture.Colour, theirs), 0);
+        int maskErrors = 0;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                maskErrors += (picture.Mask.GetIndex(x, y) != 0) != (theirs.rgba[std::size_t(y * w + x) * 4 + 3] == 0);
+        EXPECT_EQ(maskErrors, 0);
+
+        TAdvancedIcon icon;
+        ASSERT_TRUE(icon.LoadFromBytes(MakeIco({{w, h, 0, 0, 1, 8, png}})));
+        EXPECT_EQ(icon.Images()[0]->GetBitDepth(), 32);
+        EXPECT_EQ(PixelsDifferingFromPillow(IconImageToBgra(*icon.Images()[0]), theirs), 0);
+        const Bytes saved = FirstEntry(icon.SaveToBytes());
+        ASSERT_TRUE(IsPngStream(saved));
+        WriteWholeFile(tmp, saved);
+        EXPECT_EQ(PixelsDifferingFromPillow(picture.Colour, PillowRgba(tmp)), 0);
+    }
+    std::filesystem::remove(tmp);
+}
+
+// A tRNS with only 0 and 255 keeps the indexed image: the PNG's palette and indices at 8
+// bits, masked at the 0 entries; an entry in the form such an image is written in comes
+// back byte for byte.
+TEST(PalettePng, TransparentAndOpaqueEntriesOnlyKeepTheIndexedImage) {
+    const int w = 9, h = 7;
+    const std::vector<TRgbQuad> colours = SomeColours(6);
+    const std::vector<std::uint8_t> indices = PaletteIndices(w, h, 6);
+    const std::uint8_t alpha[4] = {255, 0, 255, 0};
+    auto image = TFileIconImage::CreateFromData(HeaderFor(8), EncodePngPalette(w, h, indices, colours, alpha));
+    EXPECT_EQ(image->GetBitDepth(), 8);
+    TBitmap colour, mask;
+    image->SplitToBitmaps(&colour, &mask);
+    EXPECT_EQ(colour.Palette(), colours);
+    int wrong = 0;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const unsigned index = indices[std::size_t(y * w + x)];
+            wrong += colour.GetIndex(x, y) != index || (mask.GetIndex(x, y) != 0) != (index == 1 || index == 3);
+        }
+    EXPECT_EQ(wrong, 0);
+
+    std::vector<TRgbQuad> withClear = colours;
+    withClear[0] = TRgbQuad{};
+    const std::uint8_t clear[1] = {0};
+    const Bytes own = MakeIco({{w, h, 0, 0, 1, 8, EncodePngPalette(w, h, indices, withClear, clear)}});
+    TAdvancedIcon icon;
+    ASSERT_TRUE(icon.LoadFromBytes(own));
+    EXPECT_EQ(icon.SaveToBytes(), own);
 }

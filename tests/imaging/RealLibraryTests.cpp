@@ -3,16 +3,20 @@
 // is the independent reader the results are compared with.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 
 #include <sstream>
 
+#include "PillowReader.h"
 #include "TestExecutables.h"
 #include "imaging/ByteIo.h"
 #include "imaging/IconLibrary.h"
 #include "imaging/IconLibrary16.h"
+#include "imaging/PeResources.h"
+#include "imaging/PngCodec.h"
 
 using namespace vantrel;
 using namespace vantrel::test;
@@ -147,4 +151,52 @@ TEST(RealLibraries, SixteenBitModuleOfWineReadsLikeWrestoolSeesIt) {
         fs::remove_all(tmp);
     }
 #endif
+}
+
+// Wine's 256-pixel entries stored as palette PNGs whose tRNS holds soft alpha (shell32's
+// groups 48 and 194, user32's 32512): the group's image reads as Pillow reads the same PNG.
+TEST(RealLibraries, SoftAlphaPalettePngsOfWineReadAsPillowReadsThem) {
+    if (!HavePillow()) GTEST_SKIP() << "Pillow (python3-pil) is compared natively";
+    const std::pair<const char*, std::uint16_t> groups[] = {
+        {"/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/shell32.dll", 48},
+        {"/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/shell32.dll", 194},
+        {"/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/user32.dll", 32512},
+        {"/usr/lib/i386-linux-gnu/wine/i386-windows/shell32.dll", 48},
+        {"/usr/lib/i386-linux-gnu/wine/i386-windows/user32.dll", 32512},
+    };
+    const fs::path tmp = fs::temp_directory_path() / "vantrel-wine-entry.png";
+    int compared = 0;
+    for (const auto& [file, id] : groups) {
+        if (!fs::is_regular_file(file)) continue;
+        SCOPED_TRACE(std::string(file) + " group " + std::to_string(id));
+        const TPeResources module(ReadWholeFile(file));
+        // The group's directory: 6 bytes, then 14-byte entries, width first and image id last.
+        const auto group = module.Find(kRtGroupIcon, TResName::FromId(id));
+        ASSERT_TRUE(group);
+        int bigId = -1;
+        for (std::size_t at = 6; at + 14 <= group->size(); at += 14)
+            if ((*group)[at] == 0) bigId = ReadLe16(*group, at + 12);
+        const auto png = module.Find(kRtIcon, TResName::FromId(std::uint16_t(bigId)));
+        ASSERT_TRUE(png && IsPngStream(*png));
+        WriteWholeFile(tmp, *png);
+        const PillowPicture theirs = PillowRgba(tmp);
+        int soft = 0;
+        for (std::size_t a = 3; a < theirs.rgba.size(); a += 4) soft += theirs.rgba[a] > 0 && theirs.rgba[a] < 255;
+        EXPECT_GT(soft, 0) << "Pillow reads no soft alpha";
+
+        TAdvancedIcon icon;
+        ASSERT_TRUE(icon.LoadFromResource(module, TResName::FromId(id)));
+        int matched = 0;
+        for (int i = 0; i < icon.Images().Count(); ++i) {
+            const TSubIcon& image = *icon.Images()[i];
+            if (image.GetWidth() != 256) continue;
+            EXPECT_EQ(image.GetBitDepth(), 32);
+            EXPECT_EQ(PixelsDifferingFromPillow(IconImageToBgra(image), theirs), 0);
+            ++matched;
+        }
+        EXPECT_EQ(matched, 1);
+        ++compared;
+    }
+    fs::remove(tmp);
+    if (compared == 0) GTEST_SKIP() << "no Wine shell32.dll or user32.dll on this machine";
 }
