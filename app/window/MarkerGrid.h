@@ -9,6 +9,8 @@
 
 #include <windows.h>
 
+#include "app/window/IconBridge.h"
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -47,8 +49,13 @@ public:
     void ClearCellImages();
     // Fits the columns to the width (see the .cpp for the rules); keeps the selected item.
     void AdjustLayout();
+    // Takes the cell size anew from the window's DPI (done on WM_DPICHANGED_AFTERPARENT);
+    // a new size reloads the base icon, clears the cached pictures and lays the cells out.
+    void UpdateDpi();
 
-    // Fired by a double click (or Enter / space) on a cell holding an item or "Default".
+    // Fired by a double click or the space bar on a cell holding an item or "Default".
+    // Enter is left to the window's default button. The handler runs inside the grid's
+    // window procedure and must not let a failure escape.
     std::function<void(TMarkerGrid&)> OnChoose;
 
     int ColCount() const { return colCount_; }
@@ -59,6 +66,10 @@ public:
     std::wstring CellName(int cell) const;
     // For tests and tools: whether a cell's preview is built, and the hover state.
     bool CellImageBuilt(int cell) const;
+    // The cached preview of a cell; null while it is not built.
+    const THiResIcon* CellImage(int cell) const;
+    // Rows that fit the window's height whole (at least 1).
+    int VisibleRows() const;
     int CellImageSlots() const { return int(cellImages_.size()); }
     int HoverRow() const { return hoverRow_; }
     int HoverCol() const { return hoverCol_; }
@@ -70,21 +81,63 @@ protected:
     virtual THiResIcon BuildItemImage(int cell) = 0;
     // Gives the cell cache at least `slots` slots.
     void EnsureSlots(int slots);
+    // Sets the cell cache to exactly `slots` slots, freeing the pictures.
+    void ResetSlots(int slots);
+    // After the item count or the names changed: rows, scroll range, layout and the
+    // window's text follow.
+    void ItemsChanged();
+    // The base icon to compose previews on: BaseIcon(), or a transparent picture of the
+    // cell size when the base icon could not be loaded.
+    THiResIcon CompositionBase();
 
     std::vector<std::wstring> Names;  // hover name of item i (cell i + 1)
 
 private:
+    // A built preview with the bitmap it is drawn from.
+    struct TCellImage {
+        THiResIcon Picture;
+        TPictureBitmap Drawable;
+    };
+
     static LRESULT CALLBACK WindowProc(HWND, UINT, WPARAM, LPARAM);
     LRESULT Handle(UINT msg, WPARAM wParam, LPARAM lParam);
-    // ... private state and helpers of the implementation
+
+    void Paint(HDC dc, const RECT& area);
+    void DrawCell(HDC dc, int cell, const RECT& rect, bool focused);
+    const TCellImage& CellImageFor(int cell);
+    void Layout(bool force);
+    int CellCount() const { return rowCount_ * colCount_; }
+    RECT CellRect(int cell) const;
+    // The cell under a client point, or -1; `row` and `col` receive its place.
+    int CellAt(int x, int y, int* row = nullptr, int* col = nullptr) const;
+    void InvalidateCell(int cell);
+    void MoveSelection(int cell);
+    void ScrollTo(int topRow);
+    void ScrollIntoView(int cell);
+    void UpdateScrollBar();
+    void UpdateAccessibleName();
+    void OnMouseMove(int x, int y);
+    void OnKeyDown(WPARAM key);
+    void OnVScroll(int request);
+    void OnMouseWheel(int delta);
+    void Choose();
+    void CreateTooltip();
+
     HWND hwnd_ = nullptr;
+    HWND tooltip_ = nullptr;
     std::unique_ptr<THiResIcon> baseIcon_;
-    std::vector<std::unique_ptr<THiResIcon>> cellImages_;
+    bool baseLoaded_ = false;  // baseIcon_ holds the icon of the location below at cellSize_
+    std::wstring baseFile_;
+    int baseIndex_ = 0;
+    std::vector<std::unique_ptr<TCellImage>> cellImages_;
     int selectedCell_ = 0;
     int colCount_ = 1, rowCount_ = 1, topRow_ = 0;
     int cellSize_ = 32;
-    int hoverRow_ = 0, hoverCol_ = 0;
+    // -1: no cell yet, so the first cell the mouse enters, "Default" included, sets a hint.
+    int hoverRow_ = -1, hoverCol_ = -1;
+    int wheelDelta_ = 0;  // wheel turn not yet scrolled; WHEEL_DELTA scrolls one row
     std::wstring hintText_;
+    std::wstring windowText_;  // the window's text as last set
 };
 
 // The previews of a marker library's icons over the file's icon, tinted with the file's
