@@ -74,6 +74,8 @@ public:
     int HoverRow() const { return hoverRow_; }
     int HoverCol() const { return hoverCol_; }
     const std::wstring& HintText() const { return hintText_; }
+    // The tooltip control that shows the hints (null when it could not be made).
+    HWND TooltipHandle() const { return tooltip_; }
 
 protected:
     TMarkerGrid();
