@@ -36,17 +36,16 @@ std::wstring Shell32() {
 }
 std::wstring MainIcl() { return DistFolder() + L"\\icl\\Main.icl"; }
 
+BOOL CALLBACK AddGroupId(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR list) {
+    reinterpret_cast<std::vector<ULONG_PTR>*>(list)->push_back(IS_INTRESOURCE(name) ? ULONG_PTR(name) : 0);
+    return TRUE;
+}
+
 // Position of icon group `id` in the platform's enumeration, the order icon indices count.
 int GroupPosition(const std::wstring& file, WORD id) {
     HMODULE module = LoadLibraryExW(file.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     std::vector<ULONG_PTR> ids;  // 0 for a named group
-    EnumResourceNamesW(
-        module, MAKEINTRESOURCEW(14),
-        [](HMODULE, LPCWSTR, LPWSTR name, LONG_PTR list) -> BOOL {
-            reinterpret_cast<std::vector<ULONG_PTR>*>(list)->push_back(IS_INTRESOURCE(name) ? ULONG_PTR(name) : 0);
-            return TRUE;
-        },
-        reinterpret_cast<LONG_PTR>(&ids));
+    EnumResourceNamesW(module, MAKEINTRESOURCEW(14), AddGroupId, reinterpret_cast<LONG_PTR>(&ids));
     FreeLibrary(module);
     const auto at = std::find(ids.begin(), ids.end(), ULONG_PTR(id));
     return at == ids.end() ? -1 : int(at - ids.begin());
@@ -455,6 +454,22 @@ TEST(GridBridge, IconFilesAndHandlesRoundTrip) {
         EXPECT_EQ(back.Handle()->Mask, picture.Handle()->Mask);
         EXPECT_EQ(back.Handle()->HasAlpha, picture.Handle()->HasAlpha);
     }
+    // A monochrome icon (AND mask and XOR bits in one bitmap): left half clear, top half white.
+    BYTE andBits[32 * 4], xorBits[32 * 4];
+    for (int row = 0; row < 32; ++row)
+        for (int b = 0; b < 4; ++b) {
+            andBits[row * 4 + b] = b < 2 ? 0xFF : 0x00;
+            xorBits[row * 4 + b] = row < 16 ? 0xFF : 0x00;
+        }
+    ::HICON mono = CreateIcon(nullptr, 32, 32, 1, 1, andBits, xorBits);
+    const THiResIcon monoPicture = PictureFromHicon(mono);
+    DestroyIcon(mono);
+    ASSERT_TRUE(monoPicture.Handle());
+    const TIconHandleData& data = *monoPicture.Handle();
+    EXPECT_EQ(std::vector<bool>({MaskPixelSet(data.Mask, 5, 5), MaskPixelSet(data.Mask, 20, 5)}),
+              std::vector<bool>({true, false}));
+    EXPECT_EQ(data.Colour.GetPixel(20, 5), RGB(255, 255, 255));
+    EXPECT_EQ(data.Colour.GetPixel(20, 25), RGB(0, 0, 0));
 }
 
 // Painted: each preview alpha-blended over white, the selected cell of the focused grid
