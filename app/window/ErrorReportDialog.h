@@ -1,5 +1,6 @@
-// The per-file error report: a modal dialog with a summary, the report lines in a
-// fixed-pitch area, OK, Save (as .log) and Ctrl+C to copy the whole report.
+// The error report dialog: a summary, the report in a fixed-pitch area, OK, Save (as
+// .log) and Ctrl+C to copy the whole report. The engine shows its per-file report in it;
+// a failure shows it folded, the report area behind "&Details".
 #pragma once
 
 #include <string>
@@ -15,12 +16,22 @@ std::wstring BuildErrorReportText(const std::wstring& summary, const std::vector
 void ShowErrorReportDialog(const std::wstring& appTitle, const std::wstring& summary,
                            const std::vector<std::wstring>& lines);
 
+// Shows the dialog for a failure, modally over the owner (may be null), which is
+// disabled meanwhile: the caption "<appTitle> - Error", the error icon, the message,
+// "&OK" and "&Details". It starts folded; Details unfolds the report area with the
+// whole report and "&Save...", growing the window, and folds it again. Ctrl+C copies
+// and Save writes the whole report.
+void ShowFoldedErrorReportDialog(void* ownerWindow, const std::wstring& appTitle, const std::wstring& message,
+                                 const std::wstring& report);
+
 // Control identifiers, for anyone driving the dialog.
 enum ErrorReportControl : int {
     kReportOk = 1,  // IDOK
     kReportSave = 101,
-    kReportDetails = 102,
+    kReportDetails = 102,  // the report area
     kReportSummaryText = 103,
+    kReportIcon = 104,
+    kReportDetailsButton = 105,  // "&Details", in the folded dialog only
 };
 
 // Window class name of the dialog.

@@ -172,6 +172,51 @@ void PressButton(HWND dialog, int id) {
         PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
 }
 
+void PressKey(WORD key, WORD modifier) {
+    INPUT in[4] = {};
+    UINT count = 0;
+    auto add = [&](WORD vk, DWORD flags) {
+        in[count].type = INPUT_KEYBOARD;
+        in[count].ki.wVk = vk;
+        in[count].ki.dwFlags = flags;
+        ++count;
+    };
+    if (modifier) add(modifier, 0);
+    add(key, 0);
+    add(key, KEYEVENTF_KEYUP);
+    if (modifier) add(modifier, KEYEVENTF_KEYUP);
+    SendInput(count, in, sizeof(INPUT));
+}
+
+HWND FocusOfThread(HWND window) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof(info);
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info)) return nullptr;
+    return info.hwndFocus;
+}
+
+bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    while (!condition()) {
+        if (GetTickCount() - start > timeoutMs) return false;
+        Sleep(20);
+    }
+    return true;
+}
+
+std::wstring ReadClipboardText() {
+    std::wstring text;
+    for (int i = 0; i < 20 && !OpenClipboard(nullptr); ++i) Sleep(50);
+    if (HANDLE h = GetClipboardData(CF_UNICODETEXT)) {
+        if (auto* p = static_cast<const wchar_t*>(GlobalLock(h))) {
+            text.assign(p, wcsnlen(p, GlobalSize(h) / sizeof(wchar_t)));
+            GlobalUnlock(h);
+        }
+    }
+    CloseClipboard();
+    return text;
+}
+
 std::wstring DistFolder() {
     std::wstring dist = vantrel::GetEnvVar(L"VANTREL_DIST");
     if (dist.empty()) return {};

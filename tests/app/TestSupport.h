@@ -56,6 +56,15 @@ std::vector<HWND> ProcessWindows(DWORD pid);
 std::vector<std::wstring> ChildTexts(HWND hwnd);
 // Presses the child button with the given identifier.
 void PressButton(HWND dialog, int id);
+// Types a key through the system's input, optionally with a modifier (VK_CONTROL,
+// VK_SHIFT) held: it reaches the foreground window's focused control.
+void PressKey(WORD key, WORD modifier = 0);
+// The focused window of the thread that owns the window.
+HWND FocusOfThread(HWND window);
+// Polls until the condition holds; false on timeout.
+bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs = 5000);
+// The clipboard's Unicode text; empty when it has none.
+std::wstring ReadClipboardText();
 
 // --- the real program ----------------------------------------------------------
 // Windows path of the staged program folder (the build's dist/).

@@ -1,0 +1,211 @@
+#include "app/window/DialogSupport.h"
+
+#include <algorithm>
+
+namespace vantrel {
+
+namespace {
+
+using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+using GetDpiForSystemFn = UINT(WINAPI*)();
+using AdjustWindowRectExForDpiFn = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
+
+int ScreenDpi() {
+    HDC dc = GetDC(nullptr);
+    int dpi = dc ? GetDeviceCaps(dc, LOGPIXELSY) : 0;
+    if (dc) ReleaseDC(nullptr, dc);
+    return dpi > 0 ? dpi : 96;
+}
+
+}  // namespace
+
+int SystemDpi() {
+    static const auto getDpiForSystem = SystemFunction<GetDpiForSystemFn>(L"user32.dll", "GetDpiForSystem");
+    if (getDpiForSystem) {
+        const UINT dpi = getDpiForSystem();
+        if (dpi > 0) return static_cast<int>(dpi);
+    }
+    return ScreenDpi();
+}
+
+int WindowDpi(HWND window) {
+    static const auto getDpiForWindow = SystemFunction<GetDpiForWindowFn>(L"user32.dll", "GetDpiForWindow");
+    if (window && getDpiForWindow) {
+        const UINT dpi = getDpiForWindow(window);
+        if (dpi > 0) return static_cast<int>(dpi);
+    }
+    return SystemDpi();
+}
+
+int ScaleForDpi(int value96, int dpi) { return MulDiv(value96, dpi, 96); }
+
+HFONT CreateMessageFont(int dpi, int percent, bool bold) {
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof(metrics);
+    LOGFONTW font{};
+    bool named = SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, metrics.cbSize, &metrics, 0) != FALSE;
+    if (!named) {
+        // Systems before Vista know the structure without its last field.
+        metrics.cbSize = offsetof(NONCLIENTMETRICSW, iPaddedBorderWidth);
+        named = SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, metrics.cbSize, &metrics, 0) != FALSE;
+    }
+    if (named) {
+        font = metrics.lfMessageFont;
+        // The system states the font at the system DPI.
+        font.lfHeight = MulDiv(font.lfHeight, dpi, SystemDpi());
+    } else {
+        font.lfHeight = -MulDiv(9, dpi, 72);
+        font.lfCharSet = DEFAULT_CHARSET;
+        wcscpy_s(font.lfFaceName, L"Segoe UI");
+    }
+    if (font.lfHeight == 0) font.lfHeight = -MulDiv(9, dpi, 72);
+    font.lfHeight = MulDiv(font.lfHeight, percent, 100);
+    font.lfWidth = 0;
+    if (bold) font.lfWeight = FW_BOLD;
+    HFONT handle = CreateFontIndirectW(&font);
+    return handle ? handle : static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+}
+
+SIZE TextExtent(HFONT font, const std::wstring& text, int wrapWidth) {
+    SIZE size{0, 0};
+    HDC dc = GetDC(nullptr);
+    if (!dc) return size;
+    HGDIOBJ old = font ? SelectObject(dc, font) : nullptr;
+    RECT rc{0, 0, wrapWidth > 0 ? wrapWidth : 0, 0};
+    UINT format = DT_CALCRECT | DT_NOPREFIX;
+    format |= wrapWidth > 0 ? DT_WORDBREAK | DT_EDITCONTROL : DT_SINGLELINE;
+    // An empty text still takes one line.
+    const std::wstring measured = text.empty() ? std::wstring(L" ") : text;
+    DrawTextW(dc, measured.c_str(), static_cast<int>(measured.size()), &rc, format);
+    size.cx = rc.right - rc.left;
+    size.cy = rc.bottom - rc.top;
+    if (old) SelectObject(dc, old);
+    ReleaseDC(nullptr, dc);
+    return size;
+}
+
+HWND AddControl(HWND parent, const wchar_t* cls, const wchar_t* text, DWORD style, int x, int y, int w, int h, int id,
+                HFONT font, DWORD exStyle) {
+    HWND hwnd = CreateWindowExW(exStyle, cls, text, WS_CHILD | WS_VISIBLE | style, x, y, w, h, parent,
+                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
+    if (hwnd && font) SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    return hwnd;
+}
+
+SIZE WindowSizeForClient(int clientWidth, int clientHeight, DWORD style, DWORD exStyle, int dpi) {
+    static const auto adjustForDpi =
+        SystemFunction<AdjustWindowRectExForDpiFn>(L"user32.dll", "AdjustWindowRectExForDpi");
+    RECT rc{0, 0, clientWidth, clientHeight};
+    if (!adjustForDpi || !adjustForDpi(&rc, style, FALSE, exStyle, static_cast<UINT>(dpi)))
+        AdjustWindowRectEx(&rc, style, FALSE, exStyle);
+    return {rc.right - rc.left, rc.bottom - rc.top};
+}
+
+RECT MonitorWorkArea(HWND window) {
+    HMONITOR monitor = window ? MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST)
+                              : MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY);
+    MONITORINFO info{};
+    info.cbSize = sizeof(info);
+    if (monitor && GetMonitorInfoW(monitor, &info)) return info.rcWork;
+    RECT work{};
+    if (!SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0))
+        work = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    return work;
+}
+
+RECT KeepInside(RECT rect, const RECT& area) {
+    const LONG w = rect.right - rect.left, h = rect.bottom - rect.top;
+    LONG x = std::min(rect.left, area.right - w);
+    LONG y = std::min(rect.top, area.bottom - h);
+    // A window larger than the area keeps its caption and left edge in view.
+    x = std::max(x, area.left);
+    y = std::max(y, area.top);
+    return {x, y, x + w, y + h};
+}
+
+POINT PlaceWindow(HWND owner, SIZE size, bool overOwner) {
+    const RECT work = MonitorWorkArea(owner);
+    RECT around = work;
+    RECT ownerRect{};
+    if (overOwner && owner && IsWindowVisible(owner) && !IsIconic(owner) && GetWindowRect(owner, &ownerRect))
+        around = ownerRect;
+    const LONG x = around.left + ((around.right - around.left) - size.cx) / 2;
+    const LONG y = around.top + ((around.bottom - around.top) - size.cy) / 2;
+    const RECT placed = KeepInside({x, y, x + size.cx, y + size.cy}, work);
+    return {placed.left, placed.top};
+}
+
+bool KeepFocusOverActivation(HWND window, WPARAM activation, HWND& focused) {
+    if (LOWORD(activation) == WA_INACTIVE) {
+        HWND focus = GetFocus();
+        if (focus && IsChild(window, focus)) focused = focus;
+        return false;
+    }
+    if (!focused || !IsWindow(focused) || !IsChild(window, focused) || !IsWindowVisible(focused) ||
+        !IsWindowEnabled(focused))
+        return false;
+    SetFocus(focused);
+    return true;
+}
+
+namespace {
+
+bool IsPushButton(HWND control) {
+    return control && (SendMessageW(control, WM_GETDLGCODE, 0, 0) & (DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON)) != 0;
+}
+
+// As in any dialog, the focused push button is the default one, and while the focus is
+// elsewhere the window's default button (DM_GETDEFID) is.
+void ShowDefaultButton(HWND window) {
+    HWND target = GetFocus();
+    if (!target || !IsChild(window, target) || !IsPushButton(target)) {
+        const LRESULT defId = SendMessageW(window, DM_GETDEFID, 0, 0);
+        target = HIWORD(defId) == DC_HASDEFID ? GetDlgItem(window, LOWORD(defId)) : nullptr;
+    }
+    for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        if (!IsPushButton(child)) continue;
+        const bool isDefault = (SendMessageW(child, WM_GETDLGCODE, 0, 0) & DLGC_DEFPUSHBUTTON) != 0;
+        if (isDefault != (child == target))
+            SendMessageW(child, BM_SETSTYLE, child == target ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON, TRUE);
+    }
+}
+
+}  // namespace
+
+void RunModalWindow(HWND window, HWND owner, HWND focus, const bool& done,
+                    const std::function<bool(const MSG&)>& keyFilter) {
+    // An owner that was already disabled (a modal window of its own) stays so.
+    const bool enableOwner = owner && IsWindowEnabled(owner);
+    if (enableOwner) EnableWindow(owner, FALSE);
+    ShowWindow(window, SW_SHOW);
+    SetForegroundWindow(window);
+    if (focus) SetFocus(focus);
+
+    HWND lastFocus = GetFocus();
+    ShowDefaultButton(window);
+    MSG msg;
+    while (!done && IsWindow(window)) {
+        const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+        if (got == 0) {
+            PostQuitMessage(static_cast<int>(msg.wParam));
+            break;
+        }
+        if (got < 0) break;
+        const bool ours = msg.hwnd == window || IsChild(window, msg.hwnd);
+        if (ours && keyFilter && (msg.message == WM_KEYDOWN || msg.message == WM_SYSKEYDOWN) && keyFilter(msg))
+            continue;
+        if (!ours || !IsDialogMessageW(window, &msg)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        if (!done && GetFocus() != lastFocus && IsWindow(window)) {
+            lastFocus = GetFocus();
+            ShowDefaultButton(window);
+        }
+    }
+    if (enableOwner) EnableWindow(owner, TRUE);
+    if (IsWindow(window)) DestroyWindow(window);
+    if (owner && IsWindow(owner)) SetActiveWindow(owner);
+}
+
+}  // namespace vantrel
