@@ -209,10 +209,12 @@ TBitmap DrawMarker(int index, int size) {
     return bitmap;
 }
 
-void MakeMarkerIcon(int index, TAdvancedIcon& icon) {
+namespace {
+
+void AddPictures(TAdvancedIcon& icon, const std::function<TBitmap(int)>& draw) {
     icon.Images().Clear();
     for (int size : MarkerSizes()) {
-        TBitmap picture = DrawMarker(index, size);
+        TBitmap picture = draw(size);
         icon.Images().AddFromBitmaps(picture, nullptr, 0);
         if (size >= 256) {
             TSubIcon* image = icon.Images().Get(icon.Images().Count() - 1);
@@ -220,5 +222,60 @@ void MakeMarkerIcon(int index, TAdvancedIcon& icon) {
         }
     }
 }
+
+}  // namespace
+
+void MakeMarkerIcon(int index, TAdvancedIcon& icon) {
+    AddPictures(icon, [index](int size) { return DrawMarker(index, size); });
+}
+
+TBitmap DrawAppIcon(int size) {
+    // A sheet with a folded corner and a few lines of text, in the upper right of the
+    // square, so the marker's sign in the lower left overlaps its edge as on a marked file.
+    const Shape sheet = Polygon({{0.22, 0.04}, {0.70, 0.04}, {0.90, 0.24}, {0.90, 0.96}, {0.22, 0.96}});
+    const Shape fold = Polygon({{0.70, 0.04}, {0.70, 0.24}, {0.90, 0.24}});
+    const Shape lines = Union({Capsule({0.34, 0.36}, {0.78, 0.36}, 0.022), Capsule({0.34, 0.48}, {0.78, 0.48}, 0.022),
+                               Capsule({0.34, 0.60}, {0.78, 0.60}, 0.022), Capsule({0.34, 0.24}, {0.58, 0.24}, 0.022)});
+    const double px = 1.0 / size;
+    const double rim = std::max(px * 1.2, 0.02);
+    const Shape outline = [&](P p) { return sheet(p) - rim; };
+    const int samples = size >= 128 ? 3 : 8;
+    TBitmap bitmap(size, size, 32);
+    auto to8 = [](double v) { return std::uint8_t(std::lround(std::clamp(v, 0.0, 1.0) * 255)); };
+    for (int y = 0; y < size; ++y)
+        for (int x = 0; x < size; ++x) {
+            const double ux = x * px, uy = y * px;
+            const double aOut = Coverage(outline, ux, uy, px, samples);
+            if (aOut <= 0) continue;
+            const double aIn = Coverage(sheet, ux, uy, px, samples);
+            const double aFold = Coverage(fold, ux, uy, px, samples);
+            const double aLine = Coverage(lines, ux, uy, px, samples);
+            // Grey rim, white sheet lightly shaded to the bottom, a darker fold, blue-grey lines.
+            double v = 0.45;
+            const double paper = 1.0 - 0.08 * uy;
+            v += (paper - v) * (aIn / aOut);
+            v += (0.80 - v) * std::min(aFold / std::max(aIn, 1e-9), 1.0) * (aIn / aOut);
+            double r = v, g = v, b = v;
+            const double l = std::min(aLine / std::max(aIn, 1e-9), 1.0) * (aIn / aOut);
+            r += (0.55 - r) * l;
+            g += (0.62 - g) * l;
+            b += (0.74 - b) * l;
+            bitmap.SetBgra(x, y, {to8(b), to8(g), to8(r), to8(aOut)});
+        }
+    // The "Approved" sign over it, blended source-over.
+    const TBitmap sign = DrawMarker(6, size);
+    for (int y = 0; y < size; ++y)
+        for (int x = 0; x < size; ++x) {
+            const TBgra s = sign.GetBgra(x, y);
+            if (s.A == 0) continue;
+            const TBgra d = bitmap.GetBgra(x, y);
+            const double sa = s.A / 255.0, da = d.A / 255.0, oa = sa + da * (1 - sa);
+            auto mix = [&](std::uint8_t sc, std::uint8_t dc) { return (sc * sa + dc * da * (1 - sa)) / (oa * 255.0); };
+            bitmap.SetBgra(x, y, {to8(mix(s.B, d.B)), to8(mix(s.G, d.G)), to8(mix(s.R, d.R)), to8(oa)});
+        }
+    return bitmap;
+}
+
+void MakeAppIcon(TAdvancedIcon& icon) { AddPictures(icon, DrawAppIcon); }
 
 }  // namespace vantrel

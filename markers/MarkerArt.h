@@ -30,4 +30,8 @@ TBitmap DrawMarker(int index, int size);
 // The marker as an icon: 32-bit images at 16, 24, 32 and 48 pixels, a PNG entry at 256.
 void MakeMarkerIcon(int index, TAdvancedIcon& icon);
 
+// The program's own icon: a page with the "Approved" marker over it, at every marker size.
+TBitmap DrawAppIcon(int size);
+void MakeAppIcon(TAdvancedIcon& icon);
+
 }  // namespace vantrel
