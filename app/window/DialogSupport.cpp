@@ -4,39 +4,6 @@
 
 namespace vantrel {
 
-namespace {
-
-using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
-using GetDpiForSystemFn = UINT(WINAPI*)();
-using AdjustWindowRectExForDpiFn = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
-
-int ScreenDpi() {
-    HDC dc = GetDC(nullptr);
-    int dpi = dc ? GetDeviceCaps(dc, LOGPIXELSY) : 0;
-    if (dc) ReleaseDC(nullptr, dc);
-    return dpi > 0 ? dpi : 96;
-}
-
-}  // namespace
-
-int SystemDpi() {
-    static const auto getDpiForSystem = SystemFunction<GetDpiForSystemFn>(L"user32.dll", "GetDpiForSystem");
-    if (getDpiForSystem) {
-        const UINT dpi = getDpiForSystem();
-        if (dpi > 0) return static_cast<int>(dpi);
-    }
-    return ScreenDpi();
-}
-
-int WindowDpi(HWND window) {
-    static const auto getDpiForWindow = SystemFunction<GetDpiForWindowFn>(L"user32.dll", "GetDpiForWindow");
-    if (window && getDpiForWindow) {
-        const UINT dpi = getDpiForWindow(window);
-        if (dpi > 0) return static_cast<int>(dpi);
-    }
-    return SystemDpi();
-}
-
 int ScaleForDpi(int value96, int dpi) { return MulDiv(value96, dpi, 96); }
 
 HFONT CreateMessageFont(int dpi, int percent, bool bold) {
@@ -52,7 +19,7 @@ HFONT CreateMessageFont(int dpi, int percent, bool bold) {
     if (named) {
         font = metrics.lfMessageFont;
         // The system states the font at the system DPI.
-        font.lfHeight = MulDiv(font.lfHeight, dpi, SystemDpi());
+        font.lfHeight = MulDiv(font.lfHeight, dpi, int(SystemDpi()));
     } else {
         font.lfHeight = -MulDiv(9, dpi, 72);
         font.lfCharSet = DEFAULT_CHARSET;
@@ -93,11 +60,8 @@ HWND AddControl(HWND parent, const wchar_t* cls, const wchar_t* text, DWORD styl
 }
 
 SIZE WindowSizeForClient(int clientWidth, int clientHeight, DWORD style, DWORD exStyle, int dpi) {
-    static const auto adjustForDpi =
-        SystemFunction<AdjustWindowRectExForDpiFn>(L"user32.dll", "AdjustWindowRectExForDpi");
     RECT rc{0, 0, clientWidth, clientHeight};
-    if (!adjustForDpi || !adjustForDpi(&rc, style, FALSE, exStyle, static_cast<UINT>(dpi)))
-        AdjustWindowRectEx(&rc, style, FALSE, exStyle);
+    AdjustWindowRectForDpi(rc, style, false, exStyle, UINT(dpi));
     return {rc.right - rc.left, rc.bottom - rc.top};
 }
 

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include "app/window/WindowDpi.h"
+
 #include <functional>
 #include <string>
 
@@ -19,10 +21,6 @@ Function SystemFunction(const wchar_t* module, const char* name) {
     return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(handle, name)));
 }
 
-// The DPI a window is shown at; the system's DPI for a null window or where Windows
-// has no per-window DPI.
-int WindowDpi(HWND window);
-int SystemDpi();
 // A size given at 96 DPI, at the given DPI.
 int ScaleForDpi(int value96, int dpi);
 

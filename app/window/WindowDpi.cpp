@@ -7,6 +7,9 @@ namespace {
 // Windows 10 queries, not declared for the program's minimum Windows version.
 using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
 using GetSystemMetricsForDpiFn = int(WINAPI*)(int, UINT);
+using AdjustWindowRectExForDpiFn = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
+using SetProcessDpiAwarenessContextFn = BOOL(WINAPI*)(HANDLE);
+using SetProcessDPIAwareFn = BOOL(WINAPI*)();
 
 FARPROC User32Function(const char* name) {
     HMODULE user32 = GetModuleHandleW(L"user32.dll");
@@ -27,6 +30,27 @@ UINT ScreenDpi() {
 WindowDpiSource g_dpiSource = nullptr;
 
 }  // namespace
+
+UINT SystemDpi() { return ScreenDpi(); }
+
+void EnablePerMonitorDpiAwareness() {
+    const auto setContext = reinterpret_cast<SetProcessDpiAwarenessContextFn>(
+        reinterpret_cast<void*>(User32Function("SetProcessDpiAwarenessContext")));
+    // DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2, then the first per-monitor version.
+    if (setContext && (setContext(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-4))) ||
+                       setContext(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-3)))))
+        return;
+    if (const auto aware =
+            reinterpret_cast<SetProcessDPIAwareFn>(reinterpret_cast<void*>(User32Function("SetProcessDPIAware"))))
+        aware();
+}
+
+void AdjustWindowRectForDpi(RECT& rect, DWORD style, bool menu, DWORD exStyle, UINT dpi) {
+    static const auto forDpi = reinterpret_cast<AdjustWindowRectExForDpiFn>(
+        reinterpret_cast<void*>(User32Function("AdjustWindowRectExForDpi")));
+    if (forDpi && forDpi(&rect, style, menu, exStyle, dpi)) return;
+    AdjustWindowRectEx(&rect, style, menu, exStyle);
+}
 
 UINT QueryWindowDpi(HWND window) {
     static const auto getDpiForWindow =

@@ -16,6 +16,16 @@ using WindowDpiSource = UINT (*)(HWND);
 UINT QueryWindowDpi(HWND window);
 void SetWindowDpiSource(WindowDpiSource source);  // nullptr restores the platform's
 
+// Makes the process per-monitor DPI aware (version 2 where the system has it). The
+// manifest asks for the same; this covers systems that read only the call.
+void EnablePerMonitorDpiAwareness();
+
+// The screen's logical DPI, which windows take before they know their monitor.
+UINT SystemDpi();
+
+// AdjustWindowRectExForDpi where the system has it, else AdjustWindowRectEx.
+void AdjustWindowRectForDpi(RECT& rect, DWORD style, bool menu, DWORD exStyle, UINT dpi);
+
 // GetSystemMetricsForDpi where the system has it; otherwise the system-DPI metric scaled
 // from the screen's logical DPI to `dpi`.
 int SystemMetricForDpi(int index, UINT dpi);
