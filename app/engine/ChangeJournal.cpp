@@ -290,6 +290,8 @@ std::vector<std::wstring> TChangeJournal::Entries() const {
 
 std::wstring JournalFileName() { return TVantrel::Core().DataFolder + L"Changes.dat"; }
 
+bool HasJournalEntries() { return !TChangeJournal(JournalFileName()).Entries().empty(); }
+
 void JournalAdd(const std::wstring& path) { TChangeJournal(JournalFileName()).Add(path); }
 
 void JournalRemove(const std::wstring& path) { TChangeJournal(JournalFileName()).Remove(path); }

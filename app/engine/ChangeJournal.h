@@ -38,6 +38,10 @@ private:
 // Path of the journal: the engine's DataFolder + "Changes.dat".
 std::wstring JournalFileName();
 
+// True when the journal file exists and names at least one file (what a rollback
+// would undo).
+bool HasJournalEntries();
+
 // Called after each successful apply.
 void JournalAdd(const std::wstring& path);
 // Called by RemoveMarkerStreams, whether or not streams were deleted.

@@ -5,6 +5,7 @@
 #include "app/common/FileHelpers.h"
 #include "app/common/LogFile.h"
 #include "app/common/TextConv.h"
+#include "app/common/TextFileCoding.h"
 #include "app/common/TextFormat.h"
 #include "app/engine/ChangeJournal.h"
 #include "app/engine/ShellIconRefresh.h"
@@ -120,6 +121,13 @@ void TVantrel::LoadFileList(const std::wstring& listFilePath) {
         }
     }
     FileList = std::move(entries);
+}
+
+void TVantrel::SaveFileList(const std::wstring& listFilePath) const {
+    std::wstring text;
+    for (const std::wstring& file : FileList) text += file + L"\r\n";
+    const std::string bytes = EncodeTextFile(text);
+    WriteFileBytes(listFilePath, bytes.data(), bytes.size());
 }
 
 void TVantrel::ClearErrors() {

@@ -35,6 +35,9 @@ public:
 
     // Replaces FileList with the existing files named by a selected-files list.
     void LoadFileList(const std::wstring& listFilePath);
+    // Writes FileList as a selected-files list, replacing the file: one path per line,
+    // CR LF, ANSI; UTF-8 behind a byte-order mark when a path does not fit the code page.
+    void SaveFileList(const std::wstring& listFilePath) const;
 
     void ClearErrors();
     // Appends the message and two empty lines to the report.
