@@ -9,7 +9,8 @@
 #include "app/common/LogFile.h"
 #include "app/common/TextConv.h"
 #include "app/engine/VantrelClass.h"
-#include "app/window/MainWindow.h"
+#include "app/window/WindowDpi.h"
+#include "app/window/MainForm.h"
 #include "app/window/kvProgress.h"
 #include "imaging/ImagingLog.h"
 
@@ -34,8 +35,9 @@ void ShowFatalError(const std::wstring& message) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    EnablePerMonitorDpiAwareness();
     HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_WIN95_CLASSES | ICC_PROGRESS_CLASS};
+    INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_WIN95_CLASSES | ICC_PROGRESS_CLASS | ICC_TAB_CLASSES | ICC_LINK_CLASS};
     InitCommonControlsEx(&icc);
 
     SetImagingLogSink(&ImagingToLog);

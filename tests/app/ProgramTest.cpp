@@ -3,6 +3,8 @@
 #include "engine/MarkingFixture.h"
 
 #include "app/common/FileHelpers.h"
+#include "app/common/TextConv.h"
+#include "app/window/MainForm.h"
 #include "app/window/ErrorReportDialog.h"
 
 using namespace testsupport;
@@ -112,18 +114,54 @@ TEST_F(ProgramTest, OneFailedFileAmongManyGivesOneReport) {
     EXPECT_NE(InfoStream(other).find("Color=255"), std::string::npos);
 }
 
-TEST_F(ProgramTest, MainWindowRequestsEndClearlyAndKeepTheDataFoldersList) {
-    ASSERT_TRUE(vantrel::ForceFolder(DataFolder()));
+TEST_F(ProgramTest, MainWindowOpensOnItsListAndSavesItAtClose) {
+    // What the running window shows, read from outside as a tool would.
+    struct Seen {
+        std::wstring name;
+        std::vector<std::wstring> list;
+        bool listVisible = false;
+    };
+    auto openAndClose = [&](const std::vector<std::wstring>& args, Seen& seen) -> DWORD {
+        auto run = StartProgram(args, appDataDir_.path());
+        EXPECT_TRUE(run);
+        if (!run) return 0xFFFFFFFFu;
+        const DWORD pid = run->pi.dwProcessId;
+        HWND form = WaitForTopWindow([&](HWND w) {
+            DWORD owner = 0;
+            GetWindowThreadProcessId(w, &owner);
+            return owner == pid && ClassName(w) == vantrel::kMainFormClass;
+        });
+        EXPECT_NE(form, nullptr);
+        if (!form) return run->Wait(1);
+        EXPECT_EQ(WindowText(form), L"Vantrel");
+        seen.name = WindowText(GetDlgItem(form, vantrel::kEdFileName));
+        HWND list = GetDlgItem(form, vantrel::kLbFiles);
+        seen.listVisible = IsWindowVisible(list) != 0;
+        const int count = int(SendMessageW(list, LB_GETCOUNT, 0, 0));
+        for (int i = 0; i < count; ++i) {
+            wchar_t item[1024] = {};
+            if (SendMessageW(list, LB_GETTEXTLEN, i, 0) < 1024) SendMessageW(list, LB_GETTEXT, i, LPARAM(item));
+            seen.list.push_back(item);
+        }
+        PostMessageW(form, WM_CLOSE, 0, 0);
+        return run->Wait();
+    };
+    const std::wstring other = NewFile(L"b.vtdoc");
+    const std::wstring list = List(L"mi.tmp", {file_, other});
+    Seen two;
+    EXPECT_EQ(openAndClose({L"-mi", list}, two), 0u);
+    EXPECT_TRUE(two.listVisible);
+    EXPECT_EQ(two.list, (std::vector<std::wstring>{file_, other}));
+    EXPECT_FALSE(Exists(list));  // the shell extension's list is the program's to delete
     const std::wstring own = DataFolder() + L"\\selectedfiles.dat";
-    WriteFile(own, "");
-    std::wstring box;
-    EXPECT_EQ(RunAndCloseBox({L"-mi", own}, &box), 1u);
-    EXPECT_NE(box.find(L"main window is not available"), std::wstring::npos) << box;
-    EXPECT_TRUE(Exists(own));
+    EXPECT_EQ(ReadFile(own).value_or(""), vantrel::WideToAnsi(file_ + L"\r\n" + other + L"\r\n"));
 
-    box.clear();
-    EXPECT_EQ(RunAndCloseBox({}, &box), 1u);
-    EXPECT_NE(box.find(L"main window is not available"), std::wstring::npos) << box;
+    // Without a switch: the list the window saved, here of one file, in single mode.
+    WriteFile(own, vantrel::WideToAnsi(other + L"\r\n"));
+    Seen one;
+    EXPECT_EQ(openAndClose({}, one), 0u);
+    EXPECT_FALSE(one.listVisible);
+    EXPECT_EQ(one.name, other);
     EXPECT_TRUE(Exists(own));
 }
 

@@ -1,0 +1,199 @@
+// Tfrm_Main: the program's main window. It shows the files to work on, one at a time
+// (single mode) or as a list (multiple mode), and below them a page control of picker
+// grids: "Colors" first, then one page per marker library, each cell previewing the
+// shown file as it would look after that choice. Apply runs the marking engine in this
+// process, on the window thread, behind the progress window.
+#pragma once
+
+#include "app/window/MarkerGrid.h"  // imaging headers before windows.h and its RGB macros
+
+#include <windows.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "imaging/IconsStorage.h"
+
+namespace vantrel {
+
+class TVantrel;
+
+extern const wchar_t kMainFormClass[];  // "Tfrm_Main"
+extern const wchar_t kTabSheetClass[];  // "TTabSheet": one page of the page control
+
+// Control identifiers, for tests and tools that drive the window.
+enum MainFormControl : int {
+    kBtApply = IDOK,
+    kBtCancel = IDCANCEL,
+    kEdFileName = 1001,
+    kBtBrowse,
+    kLbFiles,
+    kBtAddFile,
+    kBtRemoveFile,
+    kBtClearlist,
+    kPcMarks,
+    kLblFile,
+    kLblIcon,
+    kImg1,
+    kImg2,
+    kBvlFiles,
+    kBvlIcons,
+    kBvlBottom,
+    kFirstGrid = 1100,  // the grid of page i has kFirstGrid + i
+};
+
+// Menu command identifiers.
+enum MainMenuCommand : int {
+    kApplyIconChange1 = 2001,
+    kMiResetDefaultIcon,
+    kMiRefreshExplorer,
+    kMiRollbackAllChanges,
+    kMiExit,
+    kMiSingleFile,
+    kMiMultipleFiles,
+    kMiCheckForUpdates,
+    kMiAbout,
+};
+
+// The colour swatches of the "Colors" page, in cell order.
+struct TSwatch {
+    const wchar_t* Name;
+    int R, G, B;
+};
+extern const TSwatch kSwatches[7];
+
+class Tfrm_Main {
+public:
+    Tfrm_Main();
+    ~Tfrm_Main();
+    Tfrm_Main(const Tfrm_Main&) = delete;
+    Tfrm_Main& operator=(const Tfrm_Main&) = delete;
+
+    // Creates the window (FormCreate runs inside) without showing it; Show shows it in
+    // the state read from the settings (normal or maximized).
+    HWND Create();
+    void Show();
+    HWND Handle() const { return hwnd_; }
+    static Tfrm_Main* FromHandle(HWND window);
+
+    // Lets the window handle keys that no control does (Ctrl+Tab between pages, the
+    // dialog keys Tab, Enter, Esc); true when the message was used.
+    bool PreTranslateMessage(MSG& msg);
+
+    // --- the window's operations, as its events call them ---
+    void SetMultipleMode(bool multiple);
+    bool MultipleMode() const { return FMultipleMode; }
+    void AddFile(const std::wstring& path);
+    void RemoveSelectedFiles();
+    void UpdateListButtons();
+    void RefreshPreview();
+    void ShowFileState(const std::wstring& path);
+    void ApplyActivePage();
+    void ApplyColorGrid(TColorGrid& grid);
+    void ApplyOverlayGrid(TOverlayGrid& grid);
+    void RestoreDefaultIcons();
+    // Asks first; runs the rollback only on Yes.
+    void RollbackAllChanges();
+    void FillEngineList();
+    void LoadViewSettings();
+    void SaveViewSettings();
+    // Files dropped on the window (WM_DROPFILES) or on the name box.
+    void DropFiles(HDROP drop, bool onNameBox);
+    // The choice of the name box's open dialog (edFileNameAfterDialog).
+    void AfterFileDialog(const std::vector<std::wstring>& files, bool accepted);
+
+    // --- state, for tests and tools ---
+    std::vector<std::wstring> ListEntries() const;
+    std::wstring FileNameText() const;
+    int PageCount() const { return int(pages_.size()); }
+    int ActivePage() const;
+    void SetActivePage(int page);
+    std::wstring PageCaption(int page) const;
+    // The picker grid of a page (-1: the active page), or null.
+    TMarkerGrid* GridOnPage(int page = -1) const;
+    bool Busy() const { return FBusy; }
+    bool ClosePending() const { return closePending_; }
+    int FileAreaHeight() const { return fileAreaHeight_; }
+    int ListPanelHeight() const { return listHeight_; }
+    int Dpi() const { return dpi_; }
+    // The settings file "ViewSettings.ini" in the data folder.
+    std::wstring SettingsFile() const;
+    // Runs an engine operation the way the window's commands do: nothing while busy;
+    // otherwise busy, the progress window, the operation, and in every case not busy
+    // and no progress window afterwards. A failure shows the failure dialog. A close
+    // asked for meanwhile happens once the operation has ended.
+    void RunOperation(const std::function<void()>& operation);
+
+private:
+    struct TPage {
+        std::wstring Caption;
+        HWND Sheet = nullptr;
+        std::unique_ptr<TMarkerGrid> Grid;
+    };
+
+    static LRESULT CALLBACK WindowProc(HWND, UINT, WPARAM, LPARAM);
+    static LRESULT CALLBACK SheetProc(HWND, UINT, WPARAM, LPARAM);
+    static LRESULT CALLBACK ChildSubclassProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
+    LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam);
+
+    void FormCreate();
+    void FormClose();
+    void FormDestroy();
+    void CreateControls();
+    void CreateMenus();
+    void CreateColorsTab();
+    void CreateMarkerTabs();
+    void AddMarkerTab(const std::wstring& libraryFile, const std::wstring& caption);
+    TPage& AddPage(const std::wstring& caption);
+    void Command(int id, int code, HWND control);
+    void OnInitMenuPopup(HMENU menu);
+    void BrowseForFiles(bool forAddButton);
+    void Layout();
+    void LayoutPages();
+    void PlaceFileLine();
+    void UpdateFonts();
+    void OnDpiChanged(int dpi, const RECT* suggested);
+    void EnforceMinimumSize(MINMAXINFO& info) const;
+    int Scale(int pixels) const { return MulDiv(pixels, dpi_, 96); }
+    int OuterMinWidth() const;
+    int OuterMinHeight() const;
+    bool OnSplitter(int y) const;
+    void ReportFailure(const std::exception& e);
+
+    HWND hwnd_ = nullptr;
+    TVantrel* FEngine = nullptr;
+    std::unique_ptr<TIconsStorage> FIconsStorage;
+    bool FMultipleMode = false;
+    bool FBusy = false;
+    int FSavedListHeight = 0;
+    bool closePending_ = false;
+    bool startMaximized_ = false;
+    std::string createFailure_;
+
+    int dpi_ = 96;
+    // Heights at the current DPI: the file area (header plus the name box, or header,
+    // list and buttons) and the list panel's own height, kept while single mode hides it.
+    int fileAreaHeight_ = 0;
+    int listHeight_ = 0;
+    int listMinHeight_ = 0;
+    bool dragging_ = false;
+    int dragOffset_ = 0;
+
+    HFONT font_ = nullptr;
+    HFONT boldFont_ = nullptr;
+    HMENU menu_ = nullptr;
+    HMENU actionMenu_ = nullptr;
+    HWND tooltip_ = nullptr;
+    ::HICON smallIcon_ = nullptr;
+    std::vector<TPage> pages_;
+    // Names chosen in the name box's dialog or dropped on it.
+    std::vector<std::wstring> nameBoxFiles_;
+};
+
+// Creates the main window on the engine's file list and runs the message loop until it
+// closes.
+void RunMainWindow(const wchar_t* applicationTitle);
+
+}  // namespace vantrel

@@ -1,0 +1,241 @@
+// vantrel_window: starts Vantrel.exe, waits for its main window and works it the way a
+// user at the keyboard and mouse would, taking pictures of what it shows. The main job
+// and the screenshots use it.
+//
+//   vantrel_window <Vantrel.exe> [arguments...] -- <action>...
+//   actions: page <n>      go to page n with Ctrl+Tab
+//            select <n>    click the grid, then Home and Right n times: cell n selected
+//            choose        space on the grid: the selected cell is applied
+//            hover <n>     rest the mouse over cell n until its hint shows
+//            shot <file>   the main window (and a hint or box over it) as a BMP file
+//            about <file>  opens the About box, takes its picture, closes it with Esc
+//            mode <m>      "single" or "multiple" from the Mode menu
+//            close         closes the window and waits for the program's end
+#include "app/window/MainForm.h"  // imaging headers before windows.h and its RGB macros
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+#include "app/common/TextConv.h"
+
+using namespace testsupport;
+
+namespace {
+
+void Print(const std::wstring& text) {
+    const std::string utf8 = vantrel::WideToUtf8(text);
+    fwrite(utf8.data(), 1, utf8.size(), stdout);
+    fflush(stdout);
+}
+
+void Key(WORD key, bool up) {
+    INPUT in{};
+    in.type = INPUT_KEYBOARD;
+    in.ki.wVk = key;
+    in.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    SendInput(1, &in, sizeof(in));
+}
+void Press(WORD key) {
+    Key(key, false);
+    Key(key, true);
+    Sleep(60);
+}
+
+void MouseAt(int x, int y) {
+    SetCursorPos(x, y);
+    Sleep(60);
+}
+void Click(int x, int y, bool twice = false) {
+    MouseAt(x, y);
+    for (int i = 0; i < (twice ? 2 : 1); ++i) {
+        INPUT in[2] = {};
+        in[0].type = in[1].type = INPUT_MOUSE;
+        in[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+        in[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+        SendInput(2, in, sizeof(INPUT));
+        Sleep(30);
+    }
+    Sleep(200);
+}
+
+// Lets the program's window thread catch up with the input.
+void Settle(HWND window, DWORD ms = 400) {
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &result);
+    Sleep(ms);
+}
+
+// Writes the screen's pixels inside a rectangle as a 24-bit BMP file.
+bool SaveScreenRect(const RECT& rc, const std::wstring& file) {
+    const int w = rc.right - rc.left, h = rc.bottom - rc.top;
+    if (w <= 0 || h <= 0) return false;
+    HDC screen = GetDC(nullptr);
+    HDC mem = CreateCompatibleDC(screen);
+    BITMAPINFO bi{};
+    bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
+    bi.bmiHeader.biWidth = w;
+    bi.bmiHeader.biHeight = h;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 24;
+    void* bits = nullptr;
+    HBITMAP bmp = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(mem, bmp);
+    BitBlt(mem, 0, 0, w, h, screen, rc.left, rc.top, SRCCOPY);
+    SelectObject(mem, old);
+    const DWORD stride = DWORD((w * 3 + 3) & ~3);
+    BITMAPFILEHEADER fh{};
+    fh.bfType = 0x4D42;
+    fh.bfOffBits = sizeof(fh) + sizeof(bi.bmiHeader);
+    fh.bfSize = fh.bfOffBits + stride * DWORD(h);
+    HANDLE out = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    bool ok = out != INVALID_HANDLE_VALUE;
+    DWORD written = 0;
+    if (ok) {
+        ok = WriteFile(out, &fh, sizeof(fh), &written, nullptr) &&
+             WriteFile(out, &bi.bmiHeader, sizeof(bi.bmiHeader), &written, nullptr) &&
+             WriteFile(out, bits, stride * DWORD(h), &written, nullptr);
+        CloseHandle(out);
+    }
+    DeleteObject(bmp);
+    DeleteDC(mem);
+    ReleaseDC(nullptr, screen);
+    return ok;
+}
+
+// The visible grid of the active page.
+HWND ActiveGrid(HWND form) {
+    HWND found = nullptr;
+    EnumChildWindows(
+        form,
+        [](HWND child, LPARAM out) -> BOOL {
+            if (ClassName(child) == vantrel::kMarkerGridClass && IsWindowVisible(child)) {
+                *reinterpret_cast<HWND*>(out) = child;
+                return FALSE;
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+// The screen point at the middle of a grid cell, from the grid's own layout rules.
+POINT CellCentre(HWND grid, int cell) {
+    RECT rc{};
+    GetClientRect(grid, &rc);
+    const int size = GetSystemMetrics(SM_CXICON);
+    const int cols = std::max(1, int(rc.right) / size);
+    POINT pt{(cell % cols) * size + size / 2, (cell / cols) * size + size / 2};
+    ClientToScreen(grid, &pt);
+    return pt;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    int split = 1;
+    while (split < argc && std::wstring(argv[split]) != L"--") ++split;
+    if (argc < 2 || split >= argc) {
+        Print(L"usage: vantrel_window <Vantrel.exe> [arguments...] -- <action>...\n");
+        return 2;
+    }
+    std::wstring cmd = L"\"" + std::wstring(argv[1]) + L"\"";
+    for (int i = 2; i < split; ++i) cmd += L" \"" + std::wstring(argv[i]) + L"\"";
+    STARTUPINFOW si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(argv[1], cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+        Print(L"cannot start " + std::wstring(argv[1]) + L"\n");
+        return 2;
+    }
+    const DWORD pid = pi.dwProcessId;
+    HWND form = WaitForTopWindow([pid](HWND w) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(w, &owner);
+        return owner == pid && ClassName(w) == vantrel::kMainFormClass;
+    });
+    if (!form) {
+        Print(L"  no main window\n");
+        TerminateProcess(pi.hProcess, 99);
+        return 1;
+    }
+    SetForegroundWindow(form);
+    Settle(form, 800);
+    for (int i = split + 1; i < argc; ++i) {
+        const std::wstring action = argv[i];
+        const std::wstring arg = i + 1 < argc ? argv[i + 1] : L"";
+        if (action == L"page") {
+            for (int n = _wtoi(arg.c_str()); n > 0; --n) {
+                Key(VK_CONTROL, false);
+                Press(VK_TAB);
+                Key(VK_CONTROL, true);
+            }
+            ++i;
+        } else if (action == L"select") {
+            HWND grid = ActiveGrid(form);
+            RECT rc{};
+            GetWindowRect(grid, &rc);
+            Click(rc.left + 4, rc.top + 4);
+            Press(VK_HOME);
+            for (int n = _wtoi(arg.c_str()); n > 0; --n) Press(VK_RIGHT);
+            ++i;
+        } else if (action == L"choose") {
+            Press(VK_SPACE);
+        } else if (action == L"hover") {
+            const POINT pt = CellCentre(ActiveGrid(form), _wtoi(arg.c_str()));
+            MouseAt(pt.x + 6, pt.y + 6);  // leave the cell first, so entering it is a change
+            MouseAt(pt.x, pt.y);
+            MouseAt(pt.x + 1, pt.y);
+            Sleep(1500);
+            ++i;
+        } else if (action == L"shot") {
+            Settle(form);
+            RECT rc{};
+            GetWindowRect(form, &rc);
+            rc.bottom += 40;  // room for a hint below the last row
+            rc.right += 120;
+            Print(SaveScreenRect(rc, arg) ? L"  picture " + arg + L"\n" : L"  no picture\n");
+            ++i;
+        } else if (action == L"about") {
+            PostMessageW(form, WM_COMMAND, vantrel::kMiAbout, 0);
+            HWND box = WaitForTopWindow([pid, form](HWND w) {
+                DWORD owner = 0;
+                GetWindowThreadProcessId(w, &owner);
+                return owner == pid && w != form && IsWindowVisible(w) && GetWindow(w, GW_OWNER) == form;
+            });
+            if (box) {
+                Settle(box);
+                RECT rc{};
+                GetWindowRect(box, &rc);
+                Print(SaveScreenRect(rc, arg) ? L"  picture " + arg + L"\n" : L"  no picture\n");
+                SetForegroundWindow(box);
+                Press(VK_ESCAPE);
+                Settle(form);
+            } else {
+                Print(L"  no About box\n");
+            }
+            ++i;
+        } else if (action == L"mode") {
+            PostMessageW(form, WM_COMMAND, arg == L"multiple" ? vantrel::kMiMultipleFiles : vantrel::kMiSingleFile, 0);
+            Settle(form);
+            ++i;
+        } else if (action == L"close") {
+            PostMessageW(form, WM_CLOSE, 0, 0);
+        }
+        Settle(form, 200);
+    }
+    if (WaitForSingleObject(pi.hProcess, 30000) != WAIT_OBJECT_0) {
+        PostMessageW(form, WM_CLOSE, 0, 0);
+        if (WaitForSingleObject(pi.hProcess, 10000) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 99);
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    Print(L"  exit status " + std::to_wstring(code) + L"\n");
+    return int(code);
+}

@@ -1,0 +1,327 @@
+// The main window in this process, on real files of the marking fixture's type, driven
+// with the messages a user's clicks, keys and drops send.
+#include "imaging/IconHandle.h"  // the imaging headers before windows.h and its RGB macros
+
+#include <winsock2.h>  // before windows.h, for the registrator stand-in
+
+#include "app/window/MainForm.h"
+
+#include <shlobj.h>
+
+#include <thread>
+
+#include "app/common/FileHelpers.h"
+#include "app/common/IniFile.h"
+#include "app/common/TextConv.h"
+#include "app/engine/VantrelClass.h"
+#include "app/window/kvProgress.h"
+#include "engine/MarkingFixture.h"
+#include "registration/LoopbackServer.h"
+#include "imaging/Error.h"
+
+using namespace vantrel;
+using namespace testsupport;
+
+namespace {
+
+void Pump() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
+// A drop of files as the shell makes it: DROPFILES with wide names.
+HDROP MakeDrop(const std::vector<std::wstring>& files) {
+    std::size_t chars = 1;
+    for (const auto& f : files) chars += f.size() + 1;
+    HGLOBAL memory = GlobalAlloc(GHND, sizeof(DROPFILES) + chars * sizeof(wchar_t));
+    auto* drop = static_cast<DROPFILES*>(GlobalLock(memory));
+    drop->pFiles = sizeof(DROPFILES);
+    drop->fWide = TRUE;
+    auto* p = reinterpret_cast<wchar_t*>(drop + 1);
+    for (const auto& f : files) p = std::copy(f.begin(), f.end(), p) + 1;
+    GlobalUnlock(memory);
+    return static_cast<HDROP>(memory);
+}
+
+// Answers the next message box of this process with a button, from another thread.
+std::thread AnswerBox(int button, std::wstring* text) {
+    return std::thread([button, text] {
+        HWND box = WaitForTopWindow([](HWND w) { return ClassName(w) == L"#32770" && WindowText(w) == L"Vantrel"; });
+        if (!box) return;
+        if (text) *text = WindowText(GetDlgItem(box, 0xFFFF));
+        PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
+    });
+}
+
+class MainFormTest : public MarkingTest {
+protected:
+    void Open(const std::vector<std::wstring>& files) {
+        TVantrel::Core().FileList = files;
+        form_ = std::make_unique<Tfrm_Main>();
+        form_->Create();
+        form_->Show();
+        Pump();
+    }
+    void TearDown() override {
+        form_.reset();
+        MarkingTest::TearDown();
+    }
+    HWND Item(int id) const { return GetDlgItem(form_->Handle(), id); }
+    void Close() {
+        SendMessageW(form_->Handle(), WM_CLOSE, 0, 0);
+        Pump();
+    }
+    std::wstring Ini(const wchar_t* key) const {
+        return TIniFile(form_->SettingsFile()).ReadString(L"Position", key, L"<none>");
+    }
+    std::unique_ptr<Tfrm_Main> form_;
+};
+
+}  // namespace
+
+TEST_F(MainFormTest, ModeFollowsTheStartingListAndTheModeMenu) {
+    const std::wstring a = NewFile(L"a.vtdoc"), b = NewFile(L"b.vtdoc");
+    Open({a});
+    EXPECT_FALSE(form_->MultipleMode());
+    EXPECT_EQ(form_->FileNameText(), a);
+    EXPECT_EQ(WindowText(Item(kLblFile)), L"File:");
+    EXPECT_TRUE(IsWindowVisible(Item(kEdFileName)));
+    EXPECT_FALSE(IsWindowVisible(Item(kLbFiles)));
+    form_.reset();
+
+    Open({a, b});
+    EXPECT_TRUE(form_->MultipleMode());
+    EXPECT_EQ(form_->ListEntries(), (std::vector<std::wstring>{a, b}));
+    EXPECT_EQ(WindowText(Item(kLblFile)), L"Files:");
+    EXPECT_TRUE(IsWindowVisible(Item(kLbFiles)));
+    // Single mode keeps the first file; the list is then that one entry.
+    SendMessageW(form_->Handle(), WM_COMMAND, kMiSingleFile, 0);
+    EXPECT_FALSE(form_->MultipleMode());
+    EXPECT_EQ(form_->FileNameText(), a);
+    EXPECT_EQ(form_->ListEntries(), (std::vector<std::wstring>{a}));
+    // The file area shrinks to the name box and grows back to the list's height.
+    EXPECT_LT(form_->FileAreaHeight(), 60);
+    SendMessageW(form_->Handle(), WM_COMMAND, kMiMultipleFiles, 0);
+    EXPECT_EQ(form_->FileAreaHeight(), form_->ListPanelHeight() + 22 + 34);
+    form_.reset();
+
+    // An empty list: single mode, empty name box, one empty entry that the next added
+    // file replaces.
+    Open({});
+    EXPECT_FALSE(form_->MultipleMode());
+    EXPECT_EQ(form_->FileNameText(), L"");
+    EXPECT_EQ(form_->ListEntries(), (std::vector<std::wstring>{L""}));
+    form_->SetMultipleMode(true);
+    form_->AddFile(a);
+    EXPECT_EQ(form_->ListEntries(), (std::vector<std::wstring>{a}));
+}
+
+TEST_F(MainFormTest, AddingAndDroppingFilesKeepsTheListClean) {
+    const std::wstring a = NewFile(L"a.vtdoc"), b = NewFile(L"b.vtdoc"), target = NewFile(L"target.vtdoc");
+    const std::wstring link = files_ / L"shortcut.lnk";
+    ASSERT_TRUE(CreateShortcut(link, target));
+    Open({a});
+
+    // One file dropped while single mode shows another: two entries, multiple mode.
+    SendMessageW(form_->Handle(), WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop({b})), 0);
+    EXPECT_TRUE(form_->MultipleMode());
+    EXPECT_EQ(form_->ListEntries(), (std::vector<std::wstring>{a, b}));
+
+    // Folders, missing files and the same file in other letter case are not added; a
+    // shortcut adds its target, again each time (the duplicate test sees the link's path).
+    std::wstring upper = a;
+    CharUpperBuffW(upper.data(), DWORD(upper.size()));
+    SendMessageW(form_->Handle(), WM_DROPFILES,
+                 reinterpret_cast<WPARAM>(MakeDrop({files_.path(), files_ / L"missing.vtdoc", upper, link, link})), 0);
+    EXPECT_EQ(form_->ListEntries(), (std::vector<std::wstring>{a, b, target, target}));
+
+    // Files dropped on the name box: the first becomes its text, all are added.
+    form_->SetMultipleMode(false);
+    SendMessageW(Item(kEdFileName), WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop({b})), 0);
+    EXPECT_TRUE(form_->MultipleMode());
+    EXPECT_EQ(form_->FileNameText(), b);
+    EXPECT_EQ(form_->ListEntries(), (std::vector<std::wstring>{a, b}));
+
+    // The dialog's choice: one file only changes the name box, several replace the list.
+    form_->SetMultipleMode(false);
+    form_->AfterFileDialog({target}, true);
+    EXPECT_FALSE(form_->MultipleMode());
+    EXPECT_EQ(form_->FileNameText(), target);
+    form_->AfterFileDialog({b, target}, true);
+    EXPECT_TRUE(form_->MultipleMode());
+    EXPECT_EQ(form_->ListEntries(), (std::vector<std::wstring>{b, target}));
+}
+
+TEST_F(MainFormTest, RemovingEntriesMovesTheSelectionAndTheButtonsFollow) {
+    const std::wstring a = NewFile(L"a.vtdoc"), b = NewFile(L"b.vtdoc"), c = NewFile(L"c.vtdoc");
+    Open({a, b, c});
+    HWND list = Item(kLbFiles);
+    EXPECT_FALSE(IsWindowEnabled(Item(kBtRemoveFile)));
+    EXPECT_TRUE(IsWindowEnabled(Item(kBtClearlist)));
+    SendMessageW(list, LB_SETSEL, TRUE, 2);
+    SendMessageW(form_->Handle(), WM_COMMAND, MAKEWPARAM(kLbFiles, LBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
+    EXPECT_TRUE(IsWindowEnabled(Item(kBtRemoveFile)));
+    // The Delete key in the list removes the selection; the last entry is selected next.
+    SetFocus(list);
+    SendMessageW(list, WM_KEYDOWN, VK_DELETE, 0);
+    EXPECT_EQ(form_->ListEntries(), (std::vector<std::wstring>{a, b}));
+    EXPECT_EQ(SendMessageW(list, LB_GETSEL, 1, 0), 1);
+    PressButton(form_->Handle(), kBtClearlist);
+    Pump();
+    EXPECT_TRUE(form_->ListEntries().empty());
+    EXPECT_FALSE(IsWindowEnabled(Item(kBtClearlist)));
+    EXPECT_FALSE(IsWindowEnabled(Item(kBtRemoveFile)));
+    EXPECT_TRUE(form_->MultipleMode());  // removing never changes the mode
+}
+
+TEST_F(MainFormTest, PagesAndApplyingFromEachPicker) {
+    const std::wstring file = NewFile(L"a.vtdoc");
+    Open({file});
+    ASSERT_GE(form_->PageCount(), 2) << "Main.icl is staged beside the tests";
+    EXPECT_EQ(form_->PageCaption(0), L"Colors");
+    EXPECT_EQ(form_->PageCaption(1), L"Main");
+    EXPECT_EQ(form_->ActivePage(), 0);
+    auto* colors = dynamic_cast<TColorGrid*>(form_->GridOnPage(0));
+    auto* markers = dynamic_cast<TOverlayGrid*>(form_->GridOnPage(1));
+    ASSERT_TRUE(colors && markers);
+    EXPECT_EQ(colors->ItemCount(), 7);
+    EXPECT_EQ(colors->CellName(2), L"Orange");
+
+    // Apply on a colour cell tints the file; the marker page's previews take the colour.
+    colors->SelectCell(5);
+    PressButton(form_->Handle(), kBtApply);
+    Pump();
+    EXPECT_NE(InfoStream(file).find("Color=16748891"), std::string::npos) << InfoStream(file);
+    EXPECT_EQ(markers->PreviewColor, 16748891);
+
+    // A double click on a marker cell marks it; the colour page then draws that marker.
+    form_->SetActivePage(1);
+    markers->SelectCell(7);
+    ASSERT_TRUE(markers->OnChoose);
+    markers->OnChoose(*markers);
+    EXPECT_NE(InfoStream(file).find("OverlayIconIndex=6"), std::string::npos) << InfoStream(file);
+    EXPECT_EQ(colors->MarkerFile, markers->LibraryFile);
+    EXPECT_EQ(colors->MarkerIndex, 6);
+
+    // An empty cell past the last item does nothing; "Default" restores the file.
+    markers->SelectCell(markers->ItemCount() + 1);
+    if (markers->SelectedIndex() >= markers->ItemCount()) {
+        form_->ApplyActivePage();
+        EXPECT_NE(InfoStream(file).find("OverlayIconIndex=6"), std::string::npos);
+    }
+    markers->SelectCell(0);
+    SendMessageW(form_->Handle(), WM_COMMAND, kApplyIconChange1, 0);
+    EXPECT_EQ(InfoStream(file), "<none>");
+    EXPECT_EQ(colors->MarkerFile, L"");
+    EXPECT_EQ(WorkFoldersLeft(), 0);
+}
+
+TEST_F(MainFormTest, BusyWindowRunsOneOperationAndClosesOnlyAfterIt) {
+    const std::wstring file = NewFile(L"a.vtdoc");
+    Open({file});
+    HWND window = form_->Handle();
+    int runs = 0;
+    bool progressShown = false;
+    form_->RunOperation([&] {
+        ++runs;
+        progressShown = IsWindowVisible(FindWindowW(kProgressClass, nullptr)) != 0;
+        form_->RunOperation([&] { ++runs; });  // a second command meanwhile does nothing
+        SendMessageW(window, WM_CLOSE, 0, 0);
+        EXPECT_TRUE(IsWindow(window));  // never closed under the operation
+    });
+    EXPECT_EQ(runs, 1);
+    EXPECT_TRUE(progressShown);
+    EXPECT_FALSE(IsWindowVisible(FindWindowW(kProgressClass, nullptr)));
+    EXPECT_FALSE(form_->Busy());
+    Pump();
+    EXPECT_FALSE(IsWindow(window));  // the close came once the operation had ended
+    EXPECT_EQ(ReadFile(TVantrel::Core().SelectedFilesPath()).value_or(""), WideToAnsi(file + L"\r\n"));
+}
+
+TEST_F(MainFormTest, AFailingOperationClearsBusyAndShowsTheFailure) {
+    Open({NewFile(L"a.vtdoc")});
+    std::thread closer([] {
+        HWND dialog = WaitForTopWindow([](HWND w) { return WindowText(w) == L"Vantrel - Error"; });
+        if (dialog) PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+    });
+    form_->RunOperation([] { throw Error("Disk on fire"); });
+    closer.join();
+    EXPECT_FALSE(form_->Busy());
+    EXPECT_FALSE(IsWindowVisible(FindWindowW(kProgressClass, nullptr)));
+}
+
+TEST_F(MainFormTest, RollbackIsOfferedOnlyWithJournalEntriesAndAsksFirst) {
+    const std::wstring file = NewFile(L"a.vtdoc");
+    Open({file});
+    HMENU action = GetSubMenu(GetMenu(form_->Handle()), 0);
+    auto rollbackEnabled = [&] {
+        SendMessageW(form_->Handle(), WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(action), 0);
+        return (GetMenuState(action, kMiRollbackAllChanges, MF_BYCOMMAND) & MF_GRAYED) == 0;
+    };
+    EXPECT_FALSE(rollbackEnabled());
+    TVantrel::Core().FileList = {file};
+    TVantrel::Core().ApplyColor(255);
+    EXPECT_TRUE(rollbackEnabled());
+
+    std::wstring text;
+    std::thread no = AnswerBox(IDNO, &text);
+    form_->RollbackAllChanges();
+    no.join();
+    EXPECT_NE(text.find(L"You are going to rollback all changes."), std::wstring::npos) << text;
+    EXPECT_NE(InfoStream(file), "<none>");
+    // Yes: the registrator drops its registrations first, then every file is restored.
+    LoopbackServer service(LoopbackServer::Response(200, "OK", "OK"));
+    ScopedServicePort port(static_cast<DWORD>(service.port()));
+    std::thread yes = AnswerBox(IDYES, nullptr);
+    form_->RollbackAllChanges();
+    yes.join();
+    EXPECT_EQ(InfoStream(file), "<none>");
+    EXPECT_EQ(service.requests().size(), 1u);
+    EXPECT_FALSE(rollbackEnabled());
+}
+
+TEST_F(MainFormTest, PositionSettingsRoundTripNormalAndMaximized) {
+    const std::wstring file = NewFile(L"a.vtdoc");
+    Open({file});
+    // No settings: centred in the work area at the design size.
+    RECT work{}, rc{};
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    GetWindowRect(form_->Handle(), &rc);
+    EXPECT_EQ(rc.right - rc.left, MulDiv(267, form_->Dpi(), 96));
+    EXPECT_NEAR(rc.top, work.top + ((work.bottom - work.top) - (rc.bottom - rc.top)) / 2, 1);
+    EXPECT_NEAR(rc.left, work.left + ((work.right - work.left) - (rc.right - rc.left)) / 2, 1);
+    MoveWindow(form_->Handle(), 40, 30, 420, 520, TRUE);
+    Close();
+    EXPECT_EQ(Ini(L"Maximized"), L"0");
+    EXPECT_EQ(Ini(L"Width"), L"420");
+    EXPECT_EQ(Ini(L"Left"), L"40");
+    EXPECT_EQ(Ini(L"Top"), L"30");
+    EXPECT_EQ(ReadFile(TVantrel::Core().SelectedFilesPath()).value_or(""), WideToAnsi(file + L"\r\n"));
+
+    // Closed maximized: the normal size stays, and the next start opens maximized and
+    // restores to it.
+    Open({file});
+    ShowWindow(form_->Handle(), SW_MAXIMIZE);
+    Close();
+    EXPECT_EQ(Ini(L"Maximized"), L"1");
+    EXPECT_EQ(Ini(L"Width"), L"420");
+    Open({file});
+    EXPECT_TRUE(IsZoomed(form_->Handle()));
+    ShowWindow(form_->Handle(), SW_RESTORE);
+    GetWindowRect(form_->Handle(), &rc);
+    EXPECT_EQ(rc.right - rc.left, 420);
+    EXPECT_EQ(rc.left, 40);
+}
+
+TEST_F(MainFormTest, ClosingWritesTheListInUtf8WhenAPathNeedsIt) {
+    const std::wstring wide = NewFile(L"\u65E5\u672C.vtdoc"), plain = NewFile(L"a.vtdoc");
+    Open({plain, wide});
+    Close();
+    const std::string saved = ReadFile(TVantrel::Core().SelectedFilesPath()).value_or("");
+    EXPECT_EQ(saved.rfind("\xEF\xBB\xBF", 0), 0u);
+    TVantrel::Core().LoadFileList(TVantrel::Core().SelectedFilesPath());
+    EXPECT_EQ(TVantrel::Core().FileList, (std::vector<std::wstring>{plain, wide}));
+}
