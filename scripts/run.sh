@@ -120,3 +120,25 @@ if command -v convert >/dev/null && ls "$DEMO/icons"/*.png >/dev/null 2>&1; then
   convert "$DEMO/icons"/*-48x48-*.png +repage +append -background '#e8e8e8' -flatten "$DEMO/marked-48.png" 2>/dev/null || true
 fi
 echo "  icons as PNG: $DEMO/icons/ (48-pixel row: $DEMO/marked-48.png)"
+
+echo "== the main window on the three marked files (pictures in $DEMO/window/)"
+mkdir -p "$DEMO/window"
+SELECTED="$APPDATA_DIR/selectedfiles.dat"
+list "$SELECTED" "$F/report.txt" "$F/settings.ini" "$F/letter.rtf"
+WINDOW="build/$PRESET/tests/app/vantrel_window.exe"
+shots() {  # picture names and the driver's actions, run on the program without a switch
+  scripts/wine-run.sh "$WINDOW" "$(winpath "$DIST/Vantrel.exe")" -- "$@" 2> >(grep -v '^wine: ' >&2) | tr -d '\r' || true
+}
+W="$(winpath "$DEMO/window")"
+shots shot "$W\\multiple-colors.bmp" page 1 shot "$W\\multiple-main.bmp" hover 7 shot "$W\\hint.bmp" \
+  about "$W\\about.bmp" mode single page 1 shot "$W\\single-colors.bmp" close
+echo "  selectedfiles.dat after the window closed:"
+tr -d '\r' < "$SELECTED" | sed 's/^/      /'
+# The same window at 150 %: the system DPI of this Wine prefix set to 144 for one start.
+wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1
+shots page 1 shot "$W\\dpi144.bmp" close
+wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f >/dev/null 2>&1
+for b in "$DEMO/window"/*.bmp; do
+  [ -f "$b" ] && convert "$b" "${b%.bmp}.png" 2>/dev/null && rm -f "$b"
+done
+ls "$DEMO/window"/*.png 2>/dev/null | sed 's/^/  /' || true

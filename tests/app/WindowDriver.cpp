@@ -22,6 +22,7 @@
 
 #include "TestSupport.h"
 #include "app/common/TextConv.h"
+#include "app/window/Dialogs.h"
 
 using namespace testsupport;
 
@@ -202,10 +203,10 @@ int wmain(int argc, wchar_t** argv) {
             ++i;
         } else if (action == L"about") {
             PostMessageW(form, WM_COMMAND, vantrel::kMiAbout, 0);
-            HWND box = WaitForTopWindow([pid, form](HWND w) {
+            HWND box = WaitForTopWindow([pid](HWND w) {
                 DWORD owner = 0;
                 GetWindowThreadProcessId(w, &owner);
-                return owner == pid && w != form && IsWindowVisible(w) && GetWindow(w, GW_OWNER) == form;
+                return owner == pid && ClassName(w) == vantrel::kAboutBoxClass;
             });
             if (box) {
                 Settle(box);
