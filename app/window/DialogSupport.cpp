@@ -2,7 +2,33 @@
 
 #include <algorithm>
 
+#include "app/common/TextConv.h"
+#include "imaging/Error.h"
+
 namespace vantrel {
+
+void RegisterWindowClass(const TWindowClass& windowClass) {
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    WNDCLASSEXW existing{};
+    existing.cbSize = sizeof(existing);
+    if (GetClassInfoExW(instance, windowClass.Name, &existing)) return;
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof(wc);
+    wc.style = windowClass.Style;
+    wc.lpfnWndProc = windowClass.Proc;
+    wc.hInstance = instance;
+    wc.hCursor = LoadCursorW(nullptr, windowClass.Cursor);
+    wc.hbrBackground = windowClass.Background >= 0 ? GetSysColorBrush(windowClass.Background) : nullptr;
+    wc.lpszClassName = windowClass.Name;
+    wc.cbWndExtra = windowClass.WindowExtra;
+    if (windowClass.ProgramIcon) {
+        wc.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
+        wc.hIconSm = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON,
+                                                   GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
+    }
+    if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+        throw Error("The window class could not be registered: " + WideToUtf8(SystemErrorMessage(GetLastError())));
+}
 
 int ScaleForDpi(int value96, int dpi) { return MulDiv(value96, dpi, 96); }
 

@@ -21,6 +21,19 @@ Function SystemFunction(const wchar_t* module, const char* name) {
     return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(handle, name)));
 }
 
+// A window class of the program, registered on first use: later calls find it there.
+struct TWindowClass {
+    const wchar_t* Name;
+    WNDPROC Proc;
+    int Background = COLOR_BTNFACE;  // a system colour index, or -1 for no background
+    int WindowExtra = 0;
+    UINT Style = 0;
+    const wchar_t* Cursor = IDC_ARROW;
+    bool ProgramIcon = false;  // the program's own icon (resource 1) for the window
+};
+// Throws vantrel::Error when the class can be neither registered nor found.
+void RegisterWindowClass(const TWindowClass& windowClass);
+
 // A size given at 96 DPI, at the given DPI.
 int ScaleForDpi(int value96, int dpi);
 

@@ -121,19 +121,6 @@ LRESULT CALLBACK AboutProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     return DefWindowProcW(hwnd, msg, wParam, lParam);
 }
 
-void RegisterAboutClass() {
-    static bool registered = false;
-    if (registered) return;
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof(wc);
-    wc.lpfnWndProc = AboutProc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    wc.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
-    wc.lpszClassName = kAboutBoxClass;
-    wc.cbWndExtra = DLGWINDOWEXTRA;
-    registered = RegisterClassExW(&wc) != 0;
-}
 
 }  // namespace
 
@@ -146,7 +133,7 @@ UrlOpener SetUrlOpener(UrlOpener opener) {
 void ShowAboutBox(HWND owner) {
     INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_LINK_CLASS | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&icc);
-    RegisterAboutClass();
+    RegisterWindowClass({kAboutBoxClass, AboutProc, COLOR_BTNFACE, DLGWINDOWEXTRA});
 
     const int dpi = WindowDpi(owner);
     auto px = [dpi](int value96) { return ScaleForDpi(value96, dpi); };

@@ -221,22 +221,9 @@ LRESULT CALLBACK ReportProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     return DefWindowProcW(hwnd, msg, wParam, lParam);
 }
 
-void RegisterReportClass() {
-    static bool registered = false;
-    if (registered) return;
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof(wc);
-    wc.lpfnWndProc = ReportProc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    wc.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
-    wc.lpszClassName = kErrorReportClass;
-    wc.cbWndExtra = DLGWINDOWEXTRA;
-    registered = RegisterClassExW(&wc) != 0;
-}
 
 void ShowReport(const ReportSetup& setup) {
-    RegisterReportClass();
+    RegisterWindowClass({kErrorReportClass, ReportProc, COLOR_BTNFACE, DLGWINDOWEXTRA});
     ReportState state;
     state.text = setup.text;
     state.dpi = WindowDpi(setup.owner);

@@ -13,6 +13,7 @@
 #include "app/engine/ChangeJournal.h"
 #include "app/engine/VantrelClass.h"
 #include "app/registration/RegisterIconHandlerUnit.h"
+#include "app/window/DialogSupport.h"
 #include "app/window/Dialogs.h"
 #include "app/window/WindowDpi.h"
 #include "app/window/kvProgress.h"
@@ -161,29 +162,8 @@ Tfrm_Main* Tfrm_Main::FromHandle(HWND window) {
 
 HWND Tfrm_Main::Create() {
     HINSTANCE instance = GetModuleHandleW(nullptr);
-    static bool registered = false;
-    if (!registered) {
-        WNDCLASSEXW wc{};
-        wc.cbSize = sizeof(wc);
-        wc.lpfnWndProc = WindowProc;
-        wc.hInstance = instance;
-        wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-        wc.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
-        wc.lpszClassName = kMainFormClass;
-        wc.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
-        wc.hIconSm = static_cast<::HICON>(LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
-                                                   GetSystemMetrics(SM_CYSMICON), 0));
-        RegisterClassExW(&wc);
-        WNDCLASSEXW sheet{};
-        sheet.cbSize = sizeof(sheet);
-        sheet.lpfnWndProc = SheetProc;
-        sheet.hInstance = instance;
-        sheet.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-        sheet.hbrBackground = GetSysColorBrush(COLOR_WINDOW);
-        sheet.lpszClassName = kTabSheetClass;
-        RegisterClassExW(&sheet);
-        registered = true;
-    }
+    RegisterWindowClass({kMainFormClass, WindowProc, COLOR_BTNFACE, 0, 0, IDC_ARROW, true});
+    RegisterWindowClass({kTabSheetClass, SheetProc, COLOR_WINDOW});
     dpi_ = SystemDpi();
     CreateWindowExW(WS_EX_CONTROLPARENT | WS_EX_ACCEPTFILES, kMainFormClass, kTitle,
                     WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT, CW_USEDEFAULT, Scale(kDesignWidth),

@@ -13,6 +13,7 @@
 #include "app/common/LogFile.h"
 #include "app/common/TextConv.h"
 #include "app/registration/RegisterIconHandlerUnit.h"
+#include "app/window/DialogSupport.h"
 #include "app/window/WindowDpi.h"
 #include "imaging/Error.h"
 
@@ -65,22 +66,9 @@ TMarkerGrid::~TMarkerGrid() {
 HWND TMarkerGrid::CreateWindowIn(HWND parent, int controlId) {
     if (hwnd_) return hwnd_;
     HINSTANCE instance = GetModuleHandleW(nullptr);
-    WNDCLASSEXW existing{};
-    existing.cbSize = sizeof(existing);
-    if (!GetClassInfoExW(instance, kMarkerGridClass, &existing)) {
-        const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_BAR_CLASSES};
-        InitCommonControlsEx(&controls);
-        WNDCLASSEXW cls{};
-        cls.cbSize = sizeof(cls);
-        cls.style = CS_DBLCLKS;
-        cls.lpfnWndProc = &TMarkerGrid::WindowProc;
-        cls.hInstance = instance;
-        cls.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-        cls.lpszClassName = kMarkerGridClass;
-        if (!RegisterClassExW(&cls) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
-            throw Error("The picker grid class could not be registered: " +
-                        WideToUtf8(SystemErrorMessage(GetLastError())));
-    }
+    const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_BAR_CLASSES};
+    InitCommonControlsEx(&controls);
+    RegisterWindowClass({kMarkerGridClass, &TMarkerGrid::WindowProc, -1, 0, CS_DBLCLKS});
     RECT area{};
     if (parent) GetClientRect(parent, &area);
     windowText_ = CellName(selectedCell_);

@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "app/window/DialogSupport.h"
+
 namespace vantrel {
 
 const wchar_t kProgressClass[] = L"TfProgress";
@@ -49,16 +51,7 @@ void CreateProgressWindow() {
     INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&icc);
     HINSTANCE instance = GetModuleHandleW(nullptr);
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof(wc);
-    wc.lpfnWndProc = ProgressProc;
-    wc.hInstance = instance;
-    wc.hCursor = LoadCursorW(nullptr, IDC_WAIT);
-    wc.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
-    wc.lpszClassName = kProgressClass;
-    // The application's icon: the first icon resource of the program, if it has one.
-    wc.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
-    RegisterClassExW(&wc);
+    RegisterWindowClass({kProgressClass, ProgressProc, COLOR_BTNFACE, 0, 0, IDC_WAIT, true});
 
     const int clientW = 234, clientH = 53;
     RECT rc{0, 0, clientW, clientH};
