@@ -227,16 +227,11 @@ void Tfrm_Main::UpdateFonts() {
     font_ = MakeFont(8, false, dpi_);
     boldFont_ = MakeFont(9, true, dpi_);
     if (!hwnd_) return;
-    EnumChildWindows(
-        hwnd_,
-        [](HWND child, LPARAM self) -> BOOL {
-            auto* form = reinterpret_cast<Tfrm_Main*>(self);
-            const int id = GetDlgCtrlID(child);
-            const bool bold = id == kLblFile || id == kLblIcon;
-            SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(bold ? form->boldFont_ : form->font_), TRUE);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(this));
+    for (HWND child = GetWindow(hwnd_, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        const int id = GetDlgCtrlID(child);
+        const bool bold = id == kLblFile || id == kLblIcon;
+        SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(bold ? boldFont_ : font_), TRUE);
+    }
 }
 
 void Tfrm_Main::CreateMenus() {

@@ -108,19 +108,18 @@ bool SaveScreenRect(const RECT& rc, const std::wstring& file) {
     return ok;
 }
 
+BOOL CALLBACK FindVisibleGrid(HWND child, LPARAM out) {
+    if (ClassName(child) == vantrel::kMarkerGridClass && IsWindowVisible(child)) {
+        *reinterpret_cast<HWND*>(out) = child;
+        return FALSE;
+    }
+    return TRUE;
+}
+
 // The visible grid of the active page.
 HWND ActiveGrid(HWND form) {
     HWND found = nullptr;
-    EnumChildWindows(
-        form,
-        [](HWND child, LPARAM out) -> BOOL {
-            if (ClassName(child) == vantrel::kMarkerGridClass && IsWindowVisible(child)) {
-                *reinterpret_cast<HWND*>(out) = child;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&found));
+    EnumChildWindows(form, FindVisibleGrid, reinterpret_cast<LPARAM>(&found));
     return found;
 }
 
