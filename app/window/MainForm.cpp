@@ -1006,7 +1006,7 @@ LRESULT Tfrm_Main::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
             return 0;
         case WM_DESTROY:
             FormDestroy();
-            PostQuitMessage(0);
+            if (quitOnDestroy_) PostQuitMessage(0);
             return 0;
         case WM_NCDESTROY:
             SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
@@ -1055,6 +1055,7 @@ LRESULT CALLBACK Tfrm_Main::ChildSubclassProc(HWND hwnd, UINT msg, WPARAM wParam
 
 void RunMainWindow(const wchar_t*) {
     Tfrm_Main form;
+    form.SetQuitOnDestroy(true);
     form.Create();
     form.Show();
     MSG msg;

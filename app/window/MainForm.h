@@ -77,6 +77,8 @@ public:
     void Show();
     HWND Handle() const { return hwnd_; }
     static Tfrm_Main* FromHandle(HWND window);
+    // The program's own window ends the message loop when it is destroyed.
+    void SetQuitOnDestroy(bool quit) { quitOnDestroy_ = quit; }
 
     // Lets the window handle keys that no control does (Ctrl+Tab between pages, the
     // dialog keys Tab, Enter, Esc); true when the message was used.
@@ -171,6 +173,7 @@ private:
     bool closePending_ = false;
     bool startMaximized_ = false;
     std::string createFailure_;
+    bool quitOnDestroy_ = false;
 
     int dpi_ = 96;
     // Heights at the current DPI: the file area (header plus the name box, or header,
