@@ -227,16 +227,17 @@ void Tfrm_Main::UpdateFonts() {
     font_ = MakeFont(8, false, dpi_);
     boldFont_ = MakeFont(9, true, dpi_);
     if (!hwnd_) return;
-    EnumChildWindows(
-        hwnd_,
-        [](HWND child, LPARAM self) -> BOOL {
+    // A function of the platform's calling convention: in 32-bit code a lambda has another one.
+    struct Fonts {
+        static BOOL CALLBACK Apply(HWND child, LPARAM self) {
             auto* form = reinterpret_cast<Tfrm_Main*>(self);
             const int id = GetDlgCtrlID(child);
             const bool bold = id == kLblFile || id == kLblIcon;
             SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(bold ? form->boldFont_ : form->font_), TRUE);
             return TRUE;
-        },
-        reinterpret_cast<LPARAM>(this));
+        }
+    };
+    EnumChildWindows(hwnd_, &Fonts::Apply, reinterpret_cast<LPARAM>(this));
 }
 
 void Tfrm_Main::CreateMenus() {

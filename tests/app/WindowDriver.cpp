@@ -109,18 +109,17 @@ bool SaveScreenRect(const RECT& rc, const std::wstring& file) {
 }
 
 // The visible grid of the active page.
+BOOL CALLBACK FindVisibleGrid(HWND child, LPARAM out) {
+    if (ClassName(child) == vantrel::kMarkerGridClass && IsWindowVisible(child)) {
+        *reinterpret_cast<HWND*>(out) = child;
+        return FALSE;
+    }
+    return TRUE;
+}
+
 HWND ActiveGrid(HWND form) {
     HWND found = nullptr;
-    EnumChildWindows(
-        form,
-        [](HWND child, LPARAM out) -> BOOL {
-            if (ClassName(child) == vantrel::kMarkerGridClass && IsWindowVisible(child)) {
-                *reinterpret_cast<HWND*>(out) = child;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&found));
+    EnumChildWindows(form, FindVisibleGrid, reinterpret_cast<LPARAM>(&found));
     return found;
 }
 
