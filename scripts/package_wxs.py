@@ -263,15 +263,17 @@ def write_wxs(args):
     # wixl places actions only by number: after StopServices' neighbour UnpublishFeatures
     # (1800) and before StopServices (1900); the older product goes right after
     # InstallValidate (1400), before anything of the newer one is installed.
-    # The service is stopped by its own control call, which waits until it has stopped, so
-    # its program is no longer in use when the files go (the installer's own stop may not wait).
+    # On every change of an installed product (repair, uninstall, its removal by an upgrade)
+    # the service is stopped by its own control call, which waits until it has stopped: its
+    # program is no longer in use when the files go and its port is free when it starts again
+    # (the installer's own stop may not wait).
     w.out('<CustomAction %s/>' % a(Id='StopRegistrator', FileKey='VantrelRegistratorExe', ExeCommand='--stop',
                                    Execute='deferred', Impersonate='no', Return='ignore'))
     w.out('<InstallExecuteSequence>')
     cond = 'REMOVE~="ALL" AND NOT UPGRADINGPRODUCTCODE'.replace('"', '&quot;')
     w.out('  <Custom Action="UnregisterUserHandlers" Sequence="1850">%s</Custom>' % cond)
     w.out('  <Custom Action="UnregisterAllHandlers" Sequence="1860">%s</Custom>' % cond)
-    w.out('  <Custom Action="StopRegistrator" Sequence="1870">REMOVE~=&quot;ALL&quot;</Custom>')
+    w.out('  <Custom Action="StopRegistrator" Sequence="1870">Installed</Custom>')
     w.out('  <RemoveExistingProducts Sequence="1401"/>')
     w.out('</InstallExecuteSequence>')
     w.out('</Product>')
