@@ -9,6 +9,7 @@
 //   VantrelRegistrator.exe --stop       stop the service and wait until it has stopped
 //   VantrelRegistrator.exe --unregister-all   remove every icon handler the service wrote, and its record
 //   VantrelRegistrator.exe --unregister-user  remove the current user's own icon handler values of ours
+//                                             and the program location the program recorded for him
 //
 // The last two are run by the installer's uninstall, the first as LocalSystem, the second as
 // the user who uninstalls, before the service is stopped and removed.
@@ -358,6 +359,13 @@ int UnregisterUser() {
         }
     }
     RegCloseKey(classes);
+    // The program's location, which it records at every start, names a program that goes now.
+    HKEY program = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Kestrane\\Vantrel", 0, KEY_SET_VALUE, &program) == ERROR_SUCCESS) {
+        RegDeleteValueW(program, L"VantrelPath");
+        RegDeleteValueW(program, L"VantrelDir");
+        RegCloseKey(program);
+    }
     std::wprintf(L"Removed %d icon handler(s) of the current user\n", removed);
     return failed == 0 ? 0 : 1;
 }
