@@ -55,6 +55,9 @@ capture() {
 
 for arch in "${ARCHS[@]}"; do
   if [ "$arch" = x64 ]; then dist="$DIST64"; extra=(--dist32 "$DIST32"); else dist="$DIST32"; extra=(); fi
+  # The picture the build compiled into Vantrel.exe as its icon.
+  icon="$(dirname "$dist")/generated/Vantrel.ico"
+  [ -f "$icon" ] && extra+=(--icon "$icon")
   for f in "$dist/Vantrel.exe" "$DIST32/VantrelShlExt32.dll"; do
     [ -f "$f" ] || { echo "package: $f is missing: build the win64 and win32 presets first" >&2; exit 1; }
   done

@@ -146,8 +146,12 @@ def write_wxs(args):
                               Description='Vantrel %s (%s): file markers and colours in Explorer' % (version, platform),
                               Comments=KEEPS))
     w.out('<Media Id="1" Cabinet="vantrel.cab" EmbedCab="yes"/>')
-    w.out('<Icon %s/>' % a(Id='VantrelIcon.exe', SourceFile=rel_src(os.path.join(dist, 'Vantrel.exe'))))
-    for pid, value in (('ARPPRODUCTICON', 'VantrelIcon.exe'), ('ARPHELPLINK', 'https://www.kestrane.com/contact/'),
+    # The program's icon (the picture of Vantrel.exe's icon resource 1) for the shortcut and
+    # Add/Remove Programs; as an .ico file, so the package does not carry the program twice.
+    icon_src = args.icon or os.path.join(dist, 'Vantrel.exe')
+    icon_id = 'VantrelIcon' + os.path.splitext(icon_src)[1].lower()
+    w.out('<Icon %s/>' % a(Id=icon_id, SourceFile=rel_src(icon_src)))
+    for pid, value in (('ARPPRODUCTICON', icon_id), ('ARPHELPLINK', 'https://www.kestrane.com/contact/'),
                        ('ARPURLINFOABOUT', 'https://www.kestrane.com/vantrel/'), ('ARPCOMMENTS', KEEPS),
                        ('ARPNOMODIFY', '1'), ('ARPSIZE', str(size_kb))):
         w.out('<Property %s/>' % a(Id=pid, Value=value))
@@ -242,7 +246,7 @@ def write_wxs(args):
     w.component('StartMenuShortcut', w.win64, [
         '<Shortcut %s/>' % a(Id='StartMenuVantrel', Name='Vantrel', Target='[#VantrelExe]',
                              Description='Marks files with markers and colours', WorkingDirectory='INSTALLDIR',
-                             Icon='VantrelIcon.exe')])
+                             Icon=icon_id)])
     w.out('</Directory>')
     w.out('</Directory>')  # TARGETDIR
 
@@ -294,6 +298,7 @@ def main():
     p.add_argument('--dist32')
     p.add_argument('--com', nargs='+', required=True)
     p.add_argument('--out', required=True)
+    p.add_argument('--icon', help='the program\'s icon as an .ico file (default: Vantrel.exe itself)')
     p.add_argument('--base', help='folder wixl runs in (default: this one)')
     write_wxs(p.parse_args())
 

@@ -320,7 +320,7 @@ def main():
     # Windows writes the icon as DisplayIcon; Wine keeps it with the product's advertised data.
     product_key = [k for k in after if k.endswith('installer\\products\\' + squish(product_code).lower())]
     icon = arp.get('DisplayIcon') or (value(after, product_key[0], 'ProductIcon') if product_key else None)
-    check('the entry has the product\'s icon', bool(icon) and icon.lower().endswith('vantrelicon.exe'),
+    check('the entry has the product\'s icon', bool(icon) and re.search(r'vantrelicon\.(ico|exe)$', icon.lower()) is not None,
           '%s %s' % (product_key, icon))
 
     # --- the installed program marks through the installed service ------------------------
