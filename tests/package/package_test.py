@@ -256,6 +256,13 @@ def main():
     before = registry()
 
     # --- install -------------------------------------------------------------------------
+    x86 = os.path.join(PACKAGES, 'Vantrel-%s-x86.msi' % VERSION)
+    if ARCH == 'x64' and os.path.exists(x86):
+        rc, _, log = msiexec('/i', winpkg(x86))
+        check('the x86 package refuses 64-bit Windows (launch condition)',
+              rc % 256 == 1603 % 256 and not os.path.exists(PROGRAM_UNIX)
+              and ('install Vantrel-%s-x64.msi' % VERSION in log or 'LaunchConditions. Return value 0' in log),
+              'exit %d' % rc)
     rc, secs, log = msiexec('/i', winpkg(package))
     print('  install: exit %d, %.1f s' % (rc, secs))
     if not check('msiexec /i /qn succeeds', rc == 0, '\n'.join(log.splitlines()[-15:])):
