@@ -7,6 +7,12 @@
 //   VantrelRegistrator.exe --uninstall  stop and remove the service
 //   VantrelRegistrator.exe --start      start the installed service and wait until it runs
 //   VantrelRegistrator.exe --stop       stop the service and wait until it has stopped
+//   VantrelRegistrator.exe --unregister-all   remove every icon handler the service wrote, and its record
+//   VantrelRegistrator.exe --unregister-user  remove the current user's own icon handler values of ours
+//                                             and the program location the program recorded for him
+//
+// The last two are run by the installer's uninstall, the first as LocalSystem, the second as
+// the user who uninstalls, before the service is stopped and removed.
 #include <winsock2.h>
 #include <windows.h>
 
@@ -14,7 +20,9 @@
 #include <cwchar>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "RegistratorMessages.h"
 #include "registrator/HandlerRegistry.h"
 #include "registrator/RegistratorServer.h"
 
@@ -24,6 +32,7 @@ namespace {
 
 constexpr wchar_t kServiceName[] = L"VantrelRegistrator";
 constexpr wchar_t kDisplayName[] = L"Vantrel Icon Handler Registrator";
+constexpr wchar_t kShellExtensionClsid[] = L"{3F2E80AA-C708-4751-B0E1-5DF8361A4C9B}";
 constexpr wchar_t kDescription[] =
     L"Makes the Vantrel shell extension the icon handler of machine-wide file types on request of the Vantrel program.";
 
@@ -34,6 +43,7 @@ public:
     DWORD Start() {
         ServerOptions options;
         options.Port = ReadServicePort();
+        port_ = options.Port;
         if (options.Port == 0) return ERROR_INVALID_DATA;
         server_ = std::make_unique<TRegistratorServer>(options, [this](const ParsedRequest& request) {
             HandlerAnswer answer = request.Kind == RequestKind::Register
@@ -41,7 +51,6 @@ public:
                                        : registry_.UnregisterAll();
             return ServerAnswer{answer.Status, answer.Body};
         });
-        port_ = options.Port;
         return static_cast<DWORD>(server_->Start());
     }
     void Stop() {
@@ -63,6 +72,41 @@ void PrintError(const wchar_t* what, DWORD code) {
     if (text) LocalFree(text);
 }
 
+std::wstring SystemText(DWORD code) {
+    wchar_t* text = nullptr;
+    FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                   code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::wstring result = text ? text : L"";
+    if (text) LocalFree(text);
+    while (!result.empty() && (result.back() == L'\r' || result.back() == L'\n' || result.back() == L' '))
+        result.pop_back();
+    return result;
+}
+
+// Why the service does not serve, for the Application event log and the console: the port,
+// the system's reason, and what an administrator can do about it.
+std::wstring ListenFailureText(int port, DWORD code) {
+    if (code == ERROR_INVALID_DATA)
+        return L"The Vantrel registrator service cannot start: the value \"ServicePort\" under "
+               L"HKEY_LOCAL_MACHINE\\Software\\Kestrane\\Vantrel (32-bit view) is not a port number "
+               L"(a REG_DWORD from 1 to 65535).";
+    return L"The Vantrel registrator service cannot listen on 127.0.0.1:" + std::to_wstring(port) + L": " +
+           SystemText(code) + L" (error " + std::to_wstring(code) +
+           L"). Another program may be using the port. Set \"ServicePort\" under "
+           L"HKEY_LOCAL_MACHINE\\Software\\Kestrane\\Vantrel (32-bit view) to a free port, then start the "
+           L"service \"" + std::wstring(kDisplayName) + L"\" again; Vantrel.exe reads the same value.";
+}
+
+// One error entry in the Application log under our event source (registered by the
+// installer, with this program as its message file).
+void ReportToEventLog(const std::wstring& text) {
+    HANDLE source = RegisterEventSourceW(nullptr, kServiceName);
+    if (!source) return;
+    const wchar_t* strings[] = {text.c_str()};
+    ReportEventW(source, EVENTLOG_ERROR_TYPE, 0, MSG_REGISTRATOR_TEXT, nullptr, 1, 0, strings, nullptr);
+    DeregisterEventSource(source);
+}
+
 // --- console mode -------------------------------------------------------------------
 
 HANDLE g_consoleStop = nullptr;
@@ -77,7 +121,9 @@ int RunConsole() {
     TRegistrator registrator;
     DWORD rc = registrator.Start();
     if (rc != 0) {
-        PrintError(L"Listening on 127.0.0.1", rc);
+        const std::wstring text = ListenFailureText(registrator.Port(), rc);
+        ReportToEventLog(text);
+        std::fwprintf(stderr, L"%ls\n", text.c_str());
         return 1;
     }
     std::wprintf(L"Listening on 127.0.0.1:%d\n", registrator.Port());
@@ -127,6 +173,7 @@ void WINAPI ServiceMain(DWORD, wchar_t**) {
     TRegistrator registrator;
     DWORD rc = g_serviceStop ? registrator.Start() : GetLastError();
     if (rc != 0) {
+        ReportToEventLog(ListenFailureText(registrator.Port(), rc));
         ReportStatus(SERVICE_STOPPED, rc);
         return;
     }
@@ -244,8 +291,87 @@ int Uninstall() {
     return 0;
 }
 
+// --- uninstall -----------------------------------------------------------------------
+
+// Every icon handler the service wrote, through the same registry work and record as its
+// "/unregall", so it works whether or not the service runs; then the emptied record goes.
+int UnregisterAll() {
+    THandlerRegistry registry;
+    HandlerAnswer answer = registry.UnregisterAll();
+    if (answer.Status != 200) {
+        std::fwprintf(stderr, L"Removing the icon handlers failed: %hs\n", answer.Body.c_str());
+        return 1;
+    }
+    LONG rc = RegDeleteKeyExW(HKEY_LOCAL_MACHINE, THandlerRegistry::DefaultRecordKey().c_str(), KEY_WOW64_64KEY, 0);
+    if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) {
+        PrintError(L"Removing the record of registrations", static_cast<DWORD>(rc));
+        return 1;
+    }
+    std::wprintf(L"Removed the machine-wide icon handlers\n");
+    return 0;
+}
+
+// The program makes the shell extension the icon handler of a type the user defined
+// himself in HKCU\Software\Classes\<type>\ShellEx\IconHandler. Those values that still
+// hold our CLSID go, and the keys that are empty then; other handlers stay.
+int UnregisterUser() {
+    HKEY classes = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, KEY_READ, &classes) != ERROR_SUCCESS) return 0;
+    std::vector<std::wstring> types;
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[256];
+        DWORD length = 256;
+        LONG rc = RegEnumKeyExW(classes, i, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (rc == ERROR_NO_MORE_ITEMS) break;
+        if (rc == ERROR_SUCCESS) types.emplace_back(name, length);
+    }
+    int removed = 0, failed = 0;
+    for (const std::wstring& type : types) {
+        const std::wstring handlerKey = type + L"\\ShellEx\\IconHandler";
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(classes, handlerKey.c_str(), 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+            continue;
+        wchar_t value[64] = {};
+        DWORD type_ = 0, size = sizeof(value) - sizeof(wchar_t);
+        LONG rc = RegQueryValueExW(key, nullptr, nullptr, &type_, reinterpret_cast<BYTE*>(value), &size);
+        bool ours = rc == ERROR_SUCCESS && type_ == REG_SZ && _wcsicmp(value, kShellExtensionClsid) == 0;
+        if (ours && RegDeleteValueW(key, nullptr) != ERROR_SUCCESS) {
+            ++failed;
+            ours = false;
+        }
+        DWORD subkeys = 0, values = 0;
+        RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr, nullptr,
+                         nullptr);
+        RegCloseKey(key);
+        if (!ours) continue;
+        ++removed;
+        if (subkeys == 0 && values == 0) {
+            RegDeleteKeyW(classes, handlerKey.c_str());
+            const std::wstring shellEx = type + L"\\ShellEx";
+            HKEY parent = nullptr;
+            if (RegOpenKeyExW(classes, shellEx.c_str(), 0, KEY_QUERY_VALUE, &parent) == ERROR_SUCCESS) {
+                subkeys = values = 0;
+                RegQueryInfoKeyW(parent, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
+                                 nullptr, nullptr, nullptr);
+                RegCloseKey(parent);
+                if (subkeys == 0 && values == 0) RegDeleteKeyW(classes, shellEx.c_str());
+            }
+        }
+    }
+    RegCloseKey(classes);
+    // The program's location, which it records at every start, names a program that goes now.
+    HKEY program = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Kestrane\\Vantrel", 0, KEY_SET_VALUE, &program) == ERROR_SUCCESS) {
+        RegDeleteValueW(program, L"VantrelPath");
+        RegDeleteValueW(program, L"VantrelDir");
+        RegCloseKey(program);
+    }
+    std::wprintf(L"Removed %d icon handler(s) of the current user\n", removed);
+    return failed == 0 ? 0 : 1;
+}
+
 int Usage() {
-    std::fwprintf(stderr, L"Usage: VantrelRegistrator.exe [--console | --install | --uninstall | --start | --stop]\n");
+    std::fwprintf(stderr, L"Usage: VantrelRegistrator.exe [--console | --install | --uninstall | --start | --stop | --unregister-all | --unregister-user]\n");
     return 2;
 }
 
@@ -259,6 +385,8 @@ int wmain(int argc, wchar_t** argv) {
         if (option == L"--uninstall") return Uninstall();
         if (option == L"--start") return Control(true);
         if (option == L"--stop") return Control(false);
+        if (option == L"--unregister-all") return UnregisterAll();
+        if (option == L"--unregister-user") return UnregisterUser();
         return Usage();
     }
     if (argc != 1) return Usage();

@@ -23,6 +23,9 @@ if [ -z "${DISPLAY:-}" ]; then
 fi
 cleanup() {
   WINEPREFIX="$ROOT/build/wineprefix" wineserver -k >/dev/null 2>&1 || true
+  for p in "$ROOT"/build/packages/test-x64 "$ROOT"/build/packages/test-x86; do
+    [ -d "$p" ] && WINEPREFIX="$p" wineserver -k >/dev/null 2>&1 || true
+  done
   [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null || true
 }
 trap cleanup EXIT
@@ -47,6 +50,27 @@ for preset in "${PRESETS[@]}"; do
   /usr/bin/env python3 scripts/summarize-tests.py "$preset" "build/$preset/test-results/ctest-junit.xml" \
     "build/$preset/test-results" "$TOTALS"
 done
+
+# The installer packages, when both Windows presets are built: each installed, used,
+# repaired, upgraded and removed with Wine's own msiexec in a throwaway prefix.
+if [ -f build/win64/dist/Vantrel.exe ] && [ -f build/win32/dist/Vantrel.exe ] && [[ " ${PRESETS[*]} " == *" win32 "* ]]; then
+  echo "== packages: build and test"
+  if bash scripts/package.sh >"$LOGDIR/package-build.log" 2>&1; then
+    grep '^package:' "$LOGDIR/package-build.log"
+    for arch in x64 x86; do
+      dist=build/win64/dist; extra=(build/win32/dist)
+      [ "$arch" = x86 ] && { dist=build/win32/dist; extra=(); }
+      python3 tests/package/package_test.py "$arch" build/packages "$dist" "${extra[@]}" \
+        >"$LOGDIR/package-$arch-test.log" 2>&1 || status=1
+      grep -E '^  (FAIL|install:|uninstall:)' "$LOGDIR/package-$arch-test.log" | head -20
+      line=$(grep -E "^packages-$arch: " "$LOGDIR/package-$arch-test.log" || echo "packages-$arch: 0 passed, 1 failed, 0 skipped")
+      echo "$line"
+      echo "$line" | awk '{print $2, $4, $6}' >> "$TOTALS"
+    done
+  else
+    tail -20 "$LOGDIR/package-build.log"; echo "packages: build failed"; echo "0 1 0" >> "$TOTALS"; status=1
+  fi
+fi
 
 read -r P F S < <(awk '{p+=$1; f+=$2; s+=$3} END {print p+0, f+0, s+0}' "$TOTALS")
 [ "$F" = 0 ] || status=1

@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# Builds the Windows Installer packages from the staged program folders:
+#   build/packages/Vantrel-<version>-x64.msi  from build/win64/dist (+ VantrelShlExt32.dll of build/win32/dist)
+#   build/packages/Vantrel-<version>-x86.msi  from build/win32/dist
+# The packages carry the shell extension's COM registration as their own registry data. It is
+# what regsvr32 of each DLL writes, taken from a throwaway Wine prefix in which the DLLs are
+# registered from their installed folder (64-bit prefix for x64, 32-bit prefix for x86).
+# VANTREL_PACKAGE_VERSION overrides the version (1.0.1.0), VANTREL_PACKAGES the output folder,
+# VANTREL_PACKAGE_ARCHS the architectures ("x64 x86").
+set -euo pipefail
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+VERSION="${VANTREL_PACKAGE_VERSION:-1.0.1.0}"
+OUT="${VANTREL_PACKAGES:-$ROOT/build/packages}"
+ARCHS=(${VANTREL_PACKAGE_ARCHS:-x64 x86})
+DIST64="$ROOT/build/win64/dist"
+DIST32="$ROOT/build/win32/dist"
+mkdir -p "$OUT"
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+
+# capture <arch> <tsv>: registers the DLLs with regsvr32 in a fresh prefix and records what it wrote.
+capture() {
+  local arch="$1" tsv="$2" prefix="$OUT/capture-$1"
+  rm -rf "$prefix"
+  mkdir -p "$prefix"
+  local winearch=win64; [ "$arch" = x86 ] && winearch=win32
+  (
+    export WINEPREFIX="$prefix" WINEARCH="$winearch"
+    wineboot -i >/dev/null 2>&1
+    wineserver -w
+    local dir="$prefix/drive_c/Program Files/Kestrane/Vantrel"
+    mkdir -p "$dir"
+    : > "$tsv"
+    local step=0 dll regsvr view
+    if [ "$arch" = x64 ]; then
+      set -- "$DIST64/VantrelShlExt64.dll" 'C:\windows\system32\regsvr32.exe' 64 \
+             "$DIST32/VantrelShlExt32.dll" 'C:\windows\syswow64\regsvr32.exe' 32
+    else
+      set -- "$DIST32/VantrelShlExt32.dll" 'C:\windows\system32\regsvr32.exe' 32
+    fi
+    while [ $# -gt 0 ]; do
+      dll="$1" regsvr="$2" view="$3"; shift 3
+      cp "$dll" "$dir/"
+      cp "$prefix/system.reg" "$prefix/before-$step.reg"
+      wine "$regsvr" /s "C:\\Program Files\\Kestrane\\Vantrel\\$(basename "$dll")"
+      wineserver -w
+      python3 "$ROOT/scripts/package_wxs.py" capture "$prefix/before-$step.reg" "$prefix/system.reg" "$view" "$tsv.part"
+      cat "$tsv.part" >> "$tsv"; rm -f "$tsv.part"
+      step=$((step + 1))
+    done
+    wineserver -k >/dev/null 2>&1 || true
+  )
+  rm -rf "$prefix"
+  [ -s "$tsv" ] || { echo "package: regsvr32 wrote nothing for $arch" >&2; return 1; }
+}
+
+for arch in "${ARCHS[@]}"; do
+  if [ "$arch" = x64 ]; then dist="$DIST64"; extra=(--dist32 "$DIST32"); else dist="$DIST32"; extra=(); fi
+  # The picture the build compiled into Vantrel.exe as its icon.
+  icon="$(dirname "$dist")/generated/Vantrel.ico"
+  [ -f "$icon" ] && extra+=(--icon "$icon")
+  for f in "$dist/Vantrel.exe" "$DIST32/VantrelShlExt32.dll"; do
+    [ -f "$f" ] || { echo "package: $f is missing: build the win64 and win32 presets first" >&2; exit 1; }
+  done
+  tsv="$OUT/regsvr32-$arch.tsv"
+  capture "$arch" "$tsv"
+  wxs="$OUT/Vantrel-$VERSION-$arch.wxs"
+  python3 "$ROOT/scripts/package_wxs.py" wxs --arch "$arch" --version "$VERSION" --dist "$dist" "${extra[@]}" \
+    --com "$tsv" --out "$wxs"
+  msi="$OUT/Vantrel-$VERSION-$arch.msi"
+  wixl -a "$arch" -o "$msi" "$wxs"
+  echo "package: $msi ($(stat -c %s "$msi") bytes)"
+done
