@@ -32,6 +32,10 @@ SERVICE_NAME = 'VantrelRegistrator'
 SERVICE_DISPLAY = 'Vantrel Icon Handler Registrator'
 SERVICE_DESCRIPTION = ('Makes the Vantrel shell extension the icon handler of machine-wide file types '
                        'on request of the Vantrel program.')
+# The registrar interface of the platform's COM framework: the type library names it, so
+# regsvr32 writes its Interface key, but on Windows the framework's own DLL owns that key;
+# a package that wrote it would delete it again at uninstall, under other programs.
+FOREIGN_INTERFACES = ('{a817e7a2-43fa-11d0-9e44-00aa00b6770a}',)
 KEEPS = ('Your marked files keep their markers and colours, and your data folder '
          '(%AppData%\\Kestrane\\Vantrel) stays when Vantrel is removed.')
 
@@ -47,6 +51,8 @@ def capture(before, after, view, out):
             if not key.lower().startswith('software\\classes\\'):
                 continue  # Wine's own bookkeeping (devices, time stamps)
             key_view, name_in_view = winreg_text.split_view(key)
+            if any(name_in_view.lower().startswith('software\\classes\\interface\\' + iid) for iid in FOREIGN_INTERFACES):
+                continue
             if view == 32 and key_view == 64:
                 key_view = 32  # a key both views share, written by the 32-bit DLL
             for name, (kind, data) in sorted(changed[key].items()):
