@@ -643,28 +643,24 @@ void Tfrm_Main::ApplyActivePage() {
         ApplyColorGrid(*colors);
 }
 
-void Tfrm_Main::ApplyColorGrid(TColorGrid& grid) {
+void Tfrm_Main::ApplyGrid(TMarkerGrid& grid, const std::function<void()>& applyItem) {
     if (grid.SelectedIndex() >= grid.ItemCount()) return;
     RunOperation([&] {
         FillEngineList();
         if (grid.SelectedIndex() < 0)
             FEngine->RestoreDefault();
         else
-            FEngine->ApplyColor(grid.SelectedColor());
+            applyItem();
         RefreshPreview();
     });
 }
 
+void Tfrm_Main::ApplyColorGrid(TColorGrid& grid) {
+    ApplyGrid(grid, [&] { FEngine->ApplyColor(grid.SelectedColor()); });
+}
+
 void Tfrm_Main::ApplyOverlayGrid(TOverlayGrid& grid) {
-    if (grid.SelectedIndex() >= grid.ItemCount()) return;
-    RunOperation([&] {
-        FillEngineList();
-        if (grid.SelectedIndex() < 0)
-            FEngine->RestoreDefault();
-        else
-            FEngine->ApplyOverlay(grid.LibraryFile, grid.SelectedIndex());
-        RefreshPreview();
-    });
+    ApplyGrid(grid, [&] { FEngine->ApplyOverlay(grid.LibraryFile, grid.SelectedIndex()); });
 }
 
 void Tfrm_Main::RestoreDefaultIcons() {

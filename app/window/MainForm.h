@@ -163,6 +163,9 @@ private:
     int OuterMinHeight() const;
     bool OnSplitter(int y) const;
     void ReportFailure(const std::exception& e);
+    // Apply of a grid's selected cell: "Default" restores, an item runs applyItem; both
+    // over the window's files, then the previews show the result.
+    void ApplyGrid(TMarkerGrid& grid, const std::function<void()>& applyItem);
 
     HWND hwnd_ = nullptr;
     TVantrel* FEngine = nullptr;
