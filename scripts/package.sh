@@ -2,6 +2,7 @@
 # Builds the Windows Installer packages from the staged program folders:
 #   build/packages/Vantrel-<version>-x64.msi  from build/win64/dist (+ VantrelShlExt32.dll of build/win32/dist)
 #   build/packages/Vantrel-<version>-x86.msi  from build/win32/dist
+# each through a stripped copy of the folder (build/packages/stage-win64, stage-win32).
 # The packages carry the shell extension's COM registration as their own registry data. It is
 # what regsvr32 of each DLL writes, taken from a throwaway Wine prefix in which the DLLs are
 # registered from their installed folder (64-bit prefix for x64, 32-bit prefix for x86).
@@ -53,14 +54,28 @@ capture() {
   [ -s "$tsv" ] || { echo "package: regsvr32 wrote nothing for $arch" >&2; return 1; }
 }
 
+for f in "$DIST64/Vantrel.exe" "$DIST32/Vantrel.exe" "$DIST32/VantrelShlExt32.dll"; do
+  [ -f "$f" ] || { echo "package: $f is missing: build the win64 and win32 presets first" >&2; exit 1; }
+done
+# The packages carry the program folders without the builds' debugging information:
+# stage-win64 and stage-win32 in the output folder, the same files with their executables
+# and DLLs stripped, are what the packages install (and what their tests compare with).
+stage() {  # <dist> <stage> <strip tool>
+  rm -rf "$2"
+  cp -r "$1" "$2"
+  find "$2" -type f \( -iname '*.exe' -o -iname '*.dll' \) -exec "$3" --strip-debug {} +
+}
+stage "$DIST64" "$OUT/stage-win64" x86_64-w64-mingw32-strip
+stage "$DIST32" "$OUT/stage-win32" i686-w64-mingw32-strip
+ICON64="$ROOT/build/win64/generated/Vantrel.ico"
+ICON32="$ROOT/build/win32/generated/Vantrel.ico"
+DIST64="$OUT/stage-win64"
+DIST32="$OUT/stage-win32"
+
 for arch in "${ARCHS[@]}"; do
-  if [ "$arch" = x64 ]; then dist="$DIST64"; extra=(--dist32 "$DIST32"); else dist="$DIST32"; extra=(); fi
+  if [ "$arch" = x64 ]; then dist="$DIST64"; icon="$ICON64"; extra=(--dist32 "$DIST32"); else dist="$DIST32"; icon="$ICON32"; extra=(); fi
   # The picture the build compiled into Vantrel.exe as its icon.
-  icon="$(dirname "$dist")/generated/Vantrel.ico"
   [ -f "$icon" ] && extra+=(--icon "$icon")
-  for f in "$dist/Vantrel.exe" "$DIST32/VantrelShlExt32.dll"; do
-    [ -f "$f" ] || { echo "package: $f is missing: build the win64 and win32 presets first" >&2; exit 1; }
-  done
   tsv="$OUT/regsvr32-$arch.tsv"
   capture "$arch" "$tsv"
   wxs="$OUT/Vantrel-$VERSION-$arch.wxs"

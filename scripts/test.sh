@@ -58,8 +58,8 @@ if [ -f build/win64/dist/Vantrel.exe ] && [ -f build/win32/dist/Vantrel.exe ] &&
   if bash scripts/package.sh >"$LOGDIR/package-build.log" 2>&1; then
     grep '^package:' "$LOGDIR/package-build.log"
     for arch in x64 x86; do
-      dist=build/win64/dist; extra=(build/win32/dist)
-      [ "$arch" = x86 ] && { dist=build/win32/dist; extra=(); }
+      dist=build/packages/stage-win64; extra=(build/packages/stage-win32)
+      [ "$arch" = x86 ] && { dist=build/packages/stage-win32; extra=(); }
       python3 tests/package/package_test.py "$arch" build/packages "$dist" "${extra[@]}" \
         >"$LOGDIR/package-$arch-test.log" 2>&1 || status=1
       grep -E '^  (FAIL|install:|uninstall:)' "$LOGDIR/package-$arch-test.log" | head -20
