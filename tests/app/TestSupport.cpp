@@ -157,6 +157,14 @@ std::vector<HWND> ProcessWindows(DWORD pid) {
     return ctx.found;
 }
 
+bool StartProcess(const std::wstring& exe, const std::vector<std::wstring>& args, PROCESS_INFORMATION& pi) {
+    std::wstring cmd = L"\"" + exe + L"\"";
+    for (const auto& a : args) cmd += L" \"" + a + L"\"";
+    STARTUPINFOW si{};
+    si.cb = sizeof(si);
+    return CreateProcessW(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi) != FALSE;
+}
+
 std::vector<std::wstring> ChildTexts(HWND hwnd) {
     std::vector<std::wstring> texts;
     for (HWND child = GetWindow(hwnd, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))

@@ -66,6 +66,9 @@ bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs = 5000);
 // The clipboard's Unicode text; empty when it has none.
 std::wstring ReadClipboardText();
 
+// Starts a program with the arguments, each quoted; false when it cannot be started.
+bool StartProcess(const std::wstring& exe, const std::vector<std::wstring>& args, PROCESS_INFORMATION& pi);
+
 // --- the real program ----------------------------------------------------------
 // Windows path of the staged program folder (the build's dist/).
 std::wstring DistFolder();

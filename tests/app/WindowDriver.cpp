@@ -143,12 +143,8 @@ int wmain(int argc, wchar_t** argv) {
         Print(L"usage: vantrel_window <Vantrel.exe> [arguments...] -- <action>...\n");
         return 2;
     }
-    std::wstring cmd = L"\"" + std::wstring(argv[1]) + L"\"";
-    for (int i = 2; i < split; ++i) cmd += L" \"" + std::wstring(argv[i]) + L"\"";
-    STARTUPINFOW si{};
-    si.cb = sizeof(si);
     PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(argv[1], cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+    if (!StartProcess(argv[1], std::vector<std::wstring>(argv + 2, argv + split), pi)) {
         Print(L"cannot start " + std::wstring(argv[1]) + L"\n");
         return 2;
     }
