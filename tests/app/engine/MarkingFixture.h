@@ -8,12 +8,44 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
+#include <thread>
 #include <string>
 
 #include "TestSupport.h"
+#include "app/window/ErrorReportDialog.h"
 
 namespace testsupport {
+
+// Closes the error report when it appears and keeps its text; counts the reports shown.
+class ReportWatcher {
+public:
+    ReportWatcher() : thread_([this] { Watch(); }) {}
+    ~ReportWatcher() {
+        stop_ = true;
+        thread_.join();
+    }
+    int Shown() const { return shown_; }
+    std::wstring Details() const { return details_; }
+
+private:
+    void Watch() {
+        while (!stop_) {
+            HWND dialog = WaitForTopWindow([](HWND h) { return ClassName(h) == vantrel::kErrorReportClass; }, 200);
+            if (!dialog) continue;
+            details_ = WindowText(GetDlgItem(dialog, vantrel::kReportDetails));
+            ++shown_;
+            PressButton(dialog, vantrel::kReportOk);
+            for (int i = 0; i < 100 && IsWindow(dialog); ++i) Sleep(20);
+        }
+    }
+    std::atomic<bool> stop_{false};
+    std::atomic<int> shown_{0};
+    std::wstring details_;
+    std::thread thread_;
+};
+
 
 class MarkingTest : public ::testing::Test {
 protected:

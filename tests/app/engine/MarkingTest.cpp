@@ -23,33 +23,6 @@ std::string Narrow(const std::wstring& w) {
     return s;
 }
 
-// Closes the error report when it appears and keeps its text; counts the reports shown.
-class ReportWatcher {
-public:
-    ReportWatcher() : thread_([this] { Watch(); }) {}
-    ~ReportWatcher() {
-        stop_ = true;
-        thread_.join();
-    }
-    int Shown() const { return shown_; }
-    std::wstring Details() const { return details_; }
-
-private:
-    void Watch() {
-        while (!stop_) {
-            HWND dialog = WaitForTopWindow([](HWND h) { return ClassName(h) == kErrorReportClass; }, 200);
-            if (!dialog) continue;
-            details_ = WindowText(GetDlgItem(dialog, kReportDetails));
-            ++shown_;
-            PressButton(dialog, kReportOk);
-            for (int i = 0; i < 100 && IsWindow(dialog); ++i) Sleep(20);
-        }
-    }
-    std::atomic<bool> stop_{false};
-    std::atomic<int> shown_{0};
-    std::wstring details_;
-    std::thread thread_;
-};
 
 }  // namespace
 
