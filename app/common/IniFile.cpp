@@ -77,10 +77,27 @@ std::wstring TIniFile::ReadString(const std::wstring& section, const std::wstrin
 }
 
 int TIniFile::ReadInteger(const std::wstring& section, const std::wstring& key, int def) const {
-    auto value = Load(false).Read(section, key);
+    return IntegerValue(Load(false), section, key, def);
+}
+
+int TIniFile::IntegerValue(const IniText& text, const std::wstring& section, const std::wstring& key, int def) {
+    auto value = text.Read(section, key);
     if (!value) return def;
     auto number = ParseIniInteger(*value);
     return number ? *number : def;
+}
+
+void TIniFile::Edit(const std::function<bool(IniText& text)>& edit, bool readsFirst) {
+    IniText text;
+    try {
+        text = Load(true);
+    } catch (const Error&) {
+        if (!readsFirst) throw;
+        IniText empty;
+        edit(empty);
+        return;
+    }
+    if (edit(text)) Save(text);
 }
 
 bool TIniFile::ValueExists(const std::wstring& section, const std::wstring& key) const {

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "app/common/IniText.h"
@@ -33,6 +34,15 @@ public:
     // Removes the key's line; the section line stays. Nothing is written when the
     // key is not there.
     void DeleteKey(const std::wstring& section, const std::wstring& key);
+
+    // Several reads and changes in one pass: the file is read once (as for a change),
+    // edit reads and changes its text and returns whether it changed anything, and the
+    // text is then written back once. The result is what the same calls one by one give.
+    // A file that cannot be read throws, unless readsFirst: then edit sees empty text,
+    // as reads before any change would, and nothing is written.
+    void Edit(const std::function<bool(IniText& text)>& edit, bool readsFirst = false);
+    // Integer reading as ReadInteger does it, on text already read.
+    static int IntegerValue(const IniText& text, const std::wstring& section, const std::wstring& key, int def);
 
 private:
     IniText Load(bool forChange) const;

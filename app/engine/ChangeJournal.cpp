@@ -261,24 +261,26 @@ void TChangeJournal::Add(const std::wstring& path) {
     Remember(file, journal, fileName_, Tail(tail));
 }
 
-void TChangeJournal::Remove(const std::wstring& path) {
+void TChangeJournal::Remove(const std::wstring& path) { Remove(std::vector<std::wstring>{path}); }
+
+void TChangeJournal::Remove(const std::vector<std::wstring>& paths) {
+    if (paths.empty()) return;
     std::lock_guard<std::mutex> guard(g_mutex);
     LockedJournal file(fileName_, false);
     if (!file.open()) return;
     Journal& journal = Load(file, fileName_);
 
-    bool changed = false;
-    const std::wstring key = FoldCase(path);
-    if (journal.keys.erase(key)) {
-        for (auto it = journal.entries.begin(); it != journal.entries.end(); ++it) {
-            if (FoldCase(*it) == key) {
-                journal.entries.erase(it);
-                changed = true;
-                break;
-            }
-        }
+    std::size_t removed = 0;
+    for (const std::wstring& path : paths) removed += journal.keys.erase(FoldCase(path));
+    if (removed > 0) {
+        // The lines whose key is gone; each path is listed once.
+        std::vector<std::wstring> kept;
+        kept.reserve(journal.entries.size() - std::min(removed, journal.entries.size()));
+        for (std::wstring& entry : journal.entries)
+            if (journal.keys.count(FoldCase(entry))) kept.push_back(std::move(entry));
+        journal.entries = std::move(kept);
     }
-    if (changed || !journal.canonical) Rewrite(file, journal, fileName_);
+    if (removed > 0 || !journal.canonical) Rewrite(file, journal, fileName_);
 }
 
 std::vector<std::wstring> TChangeJournal::Entries() const {
@@ -294,7 +296,37 @@ bool HasJournalEntries() { return !TChangeJournal(JournalFileName()).Entries().e
 
 void JournalAdd(const std::wstring& path) { TChangeJournal(JournalFileName()).Add(path); }
 
-void JournalRemove(const std::wstring& path) { TChangeJournal(JournalFileName()).Remove(path); }
+namespace {
+TJournalRemovals* g_removals = nullptr;  // the collecting operation, if any (window thread only)
+}  // namespace
+
+void JournalRemove(const std::wstring& path) {
+    if (g_removals)
+        g_removals->Collect(path);
+    else
+        TChangeJournal(JournalFileName()).Remove(path);
+}
+
+TJournalRemovals::TJournalRemovals() : outer_(g_removals) { g_removals = this; }
+
+TJournalRemovals::~TJournalRemovals() {
+    g_removals = outer_;
+    try {
+        Commit();
+    } catch (...) {
+        // A failure already ends the operation; the paths stay listed, which a later
+        // removal or rollback tidies.
+    }
+}
+
+void TJournalRemovals::Commit() {
+    std::vector<std::wstring> paths = std::move(paths_);
+    paths_.clear();
+    if (outer_)
+        outer_->paths_.insert(outer_->paths_.end(), paths.begin(), paths.end());
+    else
+        TChangeJournal(JournalFileName()).Remove(paths);
+}
 
 namespace {
 
@@ -317,10 +349,12 @@ void ProcessPendingMessages() {
 
 void JournalRollback() {
     const std::vector<std::wstring> snapshot = TChangeJournal(JournalFileName()).Entries();
+    TJournalRemovals removals;
     for (const std::wstring& entry : snapshot) {
         ProcessPendingMessages();
         RemoveMarkerStreams(entry);
     }
+    removals.Commit();
 }
 
 void SetJournalLockTimeout(unsigned long milliseconds) { g_lockTimeoutMs = milliseconds; }

@@ -28,6 +28,8 @@ public:
     void Add(const std::wstring& path);
     // Removes the path's line; nothing happens when the file does not exist.
     void Remove(const std::wstring& path);
+    // Removes the lines of all the paths in one rewrite.
+    void Remove(const std::vector<std::wstring>& paths);
     // The journal's paths; empty when the file does not exist.
     std::vector<std::wstring> Entries() const;
 
@@ -44,8 +46,28 @@ bool HasJournalEntries();
 
 // Called after each successful apply.
 void JournalAdd(const std::wstring& path);
-// Called by RemoveMarkerStreams, whether or not streams were deleted.
+// Called by RemoveMarkerStreams, whether or not streams were deleted. While a
+// TJournalRemovals object exists the path is only collected.
 void JournalRemove(const std::wstring& path);
+
+// The removals of one operation over many files, written as one rewrite of the journal
+// instead of one per file. Commit writes them; an object destroyed without Commit (a
+// failure ended the operation) still writes what it collected, as far as it can. A path
+// stays listed a little longer than its streams, never the other way round, so nothing
+// marked is ever missing from the journal.
+class TJournalRemovals {
+public:
+    TJournalRemovals();
+    ~TJournalRemovals();
+    TJournalRemovals(const TJournalRemovals&) = delete;
+    TJournalRemovals& operator=(const TJournalRemovals&) = delete;
+    void Collect(const std::wstring& path) { paths_.push_back(path); }
+    void Commit();
+
+private:
+    std::vector<std::wstring> paths_;
+    TJournalRemovals* outer_;
+};
 // Removes the streams of every journalled file (RemoveMarkerStreams on a snapshot of
 // the journal, letting pending window messages be processed before each file), which
 // also empties the journal.

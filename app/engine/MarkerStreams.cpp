@@ -26,6 +26,14 @@ void RemoveMarkerStreams(const std::wstring& filePath) {
     JournalRemove(filePath);
 }
 
+bool CanChangeIconStream(const std::wstring& filePath) {
+    HANDLE h = CreateFileW(IconStreamPath(filePath).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(h);
+    return true;
+}
+
 bool CanWriteStreams(const std::wstring& filePath, std::wstring& errorText) {
     errorText.clear();
     const std::wstring probe = filePath + kProbeStreamName;
@@ -178,9 +186,13 @@ std::wstring GetFileSystemName(const std::wstring& driveText) {
     }
 }
 
+bool IsNtfsName(const std::wstring& name) {
+    return CompareStringOrdinal(name.c_str(), static_cast<int>(name.size()), L"NTFS", 4, TRUE) == CSTR_EQUAL;
+}
+
 bool IsOnNtfsDrive(const std::wstring& filePath, std::wstring* fileSystem) {
     std::wstring name = GetFileSystemName(ExtractFileDrive(filePath));
-    bool ntfs = CompareStringOrdinal(name.c_str(), static_cast<int>(name.size()), L"NTFS", 4, TRUE) == CSTR_EQUAL;
+    const bool ntfs = IsNtfsName(name);
     if (fileSystem) *fileSystem = std::move(name);
     return ntfs;
 }

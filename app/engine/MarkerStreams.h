@@ -34,6 +34,10 @@ inline TIniFile OpenInfoStream(const std::wstring& filePath) { return TIniFile(I
 // a stream held open elsewhere without sharing counts as absent.
 bool HasIconStream(const std::wstring& filePath);
 
+// True when the icon stream exists and can be opened for reading and writing with no
+// sharing (it is opened and closed, never changed).
+bool CanChangeIconStream(const std::wstring& filePath);
+
 // Deletes the icon stream and then the info stream when the icon stream exists
 // (failures ignored: a stream in use stays), and in every case removes the path from
 // the change journal. An info stream without an icon stream is left in place.
@@ -55,6 +59,8 @@ std::wstring ExtractFileDrive(const std::wstring& path);
 // then reported as not on NTFS instead of ending the whole run.
 std::wstring GetFileSystemName(const std::wstring& driveText);
 
+// True for the file-system name "NTFS" (letter case ignored).
+bool IsNtfsName(const std::wstring& fileSystem);
 // True when the file's drive is NTFS (letter case ignored); fileSystem receives the
 // name found, possibly empty.
 bool IsOnNtfsDrive(const std::wstring& filePath, std::wstring* fileSystem = nullptr);

@@ -1,69 +1,57 @@
 // The engine's marking operations: apply a marker, apply a colour, remove the marker,
 // remove the colour, restore the type's icon. Each works over the file list in order,
 // reports per-file failures and goes on, then refreshes the shell's icons and shows the
-// report.
-#include "imaging/Colorize.h"  // the imaging headers come before windows.h and its RGB macros
-#include "imaging/OverlayCompose.h"
-
+// report. What the files of one operation share (type and volume facts, extracted,
+// tinted and composed icons) is worked out once per operation (TMarkingRun); every file
+// still gets its own checks, info stream and icon stream, in the same order of steps.
+#include "app/engine/MarkingRun.h"
 #include "app/engine/VantrelClass.h"
 
 #include <windows.h>
-#include <objbase.h>
-
-#include <filesystem>
 
 #include "app/common/FileHelpers.h"
 #include "app/common/TextFormat.h"
 #include "app/engine/ChangeJournal.h"
-#include "app/engine/IconExtractCache.h"
 #include "app/engine/MarkerStreams.h"
 #include "app/registration/RegisterIconHandlerUnit.h"
 #include "app/window/kvProgress.h"
-#include "imaging/Error.h"
 
 namespace vantrel {
 
-namespace {
-
-// The per-file temporary folder: a fresh GUID under the temporary folder root. It is
-// created only when needed and always deleted when the file is left, also when a
-// failure ends the whole operation, so no folder stays behind in TEMP.
-class WorkFolder {
+// Makes a run the engine's operation in progress for its lifetime.
+class TRunScope {
 public:
-    explicit WorkFolder(const std::wstring& root) {
-        GUID guid;
-        if (FAILED(CoCreateGuid(&guid))) throw Error("Cannot create a GUID for a temporary folder");
-        wchar_t text[40] = L"";
-        StringFromGUID2(guid, text, 40);
-        path_ = root + text + L"\\";
-    }
-    ~WorkFolder() {
-        if (created_) DeleteFolderTree(path_);
-    }
-    WorkFolder(const WorkFolder&) = delete;
-    WorkFolder& operator=(const WorkFolder&) = delete;
-
-    void Create() {
-        ForceFolder(path_);
-        created_ = true;
-    }
-    std::wstring operator/(const wchar_t* name) const { return path_ + name; }
+    TRunScope(TVantrel& core, TMarkingRun& run) : core_(core) { core_.run_ = &run; }
+    ~TRunScope() { core_.run_ = nullptr; }
+    TRunScope(const TRunScope&) = delete;
+    TRunScope& operator=(const TRunScope&) = delete;
 
 private:
-    std::wstring path_;
-    bool created_ = false;
+    TVantrel& core_;
 };
 
-std::filesystem::path P(const std::wstring& s) { return std::filesystem::path(s); }
+namespace {
 
 std::wstring LocationText(const std::wstring& path, int index) { return path + L"," + std::to_wstring(index); }
+
+// The finished icon into the file's icon stream (an icon that encoded to nothing is
+// not written, as saving it to a file writes nothing). One plain write: the C++ file
+// stream costs several times as much per file.
+void WriteIconStream(const std::wstring& file, const TMarkingRun::Icon& icon) {
+    if (!icon.empty()) WriteFileBytes(IconStreamPath(file), icon.data(), icon.size());
+}
+
+// A marker's library: the path as given, else found on PATH.
+std::wstring FindMarkerFile(const std::wstring& path) {
+    return FileExists(path) ? path : FindOnPath(path);
+}
 
 }  // namespace
 
 std::wstring TVantrel::TempRoot() const { return IncludeTrailingBackslash(GetEnvVar(L"TEMP")); }
 
 bool TVantrel::FindTypeIcon(const std::wstring& file, TIconPathRec& location, bool reportAsFileMissing) {
-    location = GetIconLocation(file);
+    location = run_ ? run_->TypeIconLocation(file) : GetIconLocation(file);
     if (FileExists(location.Path)) return true;
     Errors.push_back(file);
     if (reportAsFileMissing)
@@ -73,13 +61,12 @@ bool TVantrel::FindTypeIcon(const std::wstring& file, TIconPathRec& location, bo
     return false;
 }
 
-bool TVantrel::ExtractIconTo(const std::wstring& file, const std::wstring& iconFile, int index,
-                             const std::wstring& destination) {
-    ExtractIconToFile(iconFile, index, destination);
-    if (FileExists(destination)) return true;
+const std::vector<unsigned char>* TVantrel::IconAt(const std::wstring& file, const std::wstring& iconFile, int index) {
+    const TMarkingRun::Icon* icon = run_->Extracted(iconFile, index);
+    if (icon) return icon;
     Errors.push_back(file);
     ReportIconResourceMissing(LocationText(iconFile, index));
-    return false;
+    return nullptr;
 }
 
 bool TVantrel::BeginRemoval(const std::wstring& file) {
@@ -96,27 +83,31 @@ void TVantrel::FinishOperation() {
 
 void TVantrel::ApplyOverlay(const std::wstring& overlayIconFile, int overlayIconIndex) {
     ClearErrors();
-    const std::wstring root = TempRoot();
+    TMarkingRun run;
+    TRunScope scope(*this, run);
     std::wstring overlayPath = overlayIconFile;  // may become the PATH search result
     const std::size_t count = FileList.size();
     for (std::size_t i = 0; i < count; ++i) {
         const std::wstring file = FileList[i];
+        run.TrimIfLarge();
         if (!CheckCanCustomize(file)) continue;
 
-        TIniFile info = OpenInfoStream(file);
-        info.WriteString(kInfoSection, kOverlayIconFileKey, overlayIconFile);
-        info.WriteInteger(kInfoSection, kOverlayIconIndexKey, overlayIconIndex);
-        const int color = info.ReadInteger(kInfoSection, kColorKey, kNoColor);
+        int color = kNoColor;
+        OpenInfoStream(file).Edit([&](IniText& info) {
+            info.Write(kInfoSection, kOverlayIconFileKey, overlayIconFile);
+            info.Write(kInfoSection, kOverlayIconIndexKey, std::to_wstring(overlayIconIndex));
+            color = TIniFile::IntegerValue(info, kInfoSection, kColorKey, kNoColor);
+            return true;
+        });
 
-        WorkFolder work(root);
         TIconPathRec location;
         if (!FindTypeIcon(file, location, false)) continue;
-        work.Create();
-        if (!ExtractIconTo(file, location.Path, location.Index, work / L"Default.ico")) continue;
-        std::wstring base = work / L"Default.ico";
+        const TMarkingRun::Icon* base = IconAt(file, location.Path, location.Index);
+        if (!base) continue;
+        std::wstring key = LocationText(location.Path, location.Index);
         if (color != kNoColor) {
-            ColorizeIcon(P(base), P(work / L"Colorized.ico"), color);
-            base = work / L"Colorized.ico";
+            base = &run.Tinted(key, *base, color);
+            key += L"|" + std::to_wstring(color);
         }
         if (!FileExists(overlayPath)) overlayPath = FindOnPath(overlayPath);
         if (!FileExists(overlayPath)) {
@@ -125,8 +116,9 @@ void TVantrel::ApplyOverlay(const std::wstring& overlayIconFile, int overlayIcon
             ReportIconFileMissing(overlayIconFile);
             break;
         }
-        if (!ExtractIconTo(file, overlayPath, overlayIconIndex, work / L"Overlay.ico")) continue;
-        ComposeOverlay(P(base), P(work / L"Overlay.ico"), P(IconStreamPath(file)));
+        const TMarkingRun::Icon* marker = IconAt(file, overlayPath, overlayIconIndex);
+        if (!marker) continue;
+        WriteIconStream(file, run.Composed(key + L"|" + LocationText(overlayPath, overlayIconIndex), *base, *marker));
         JournalAdd(file);
         ProcessPendingMessages();
     }
@@ -135,36 +127,44 @@ void TVantrel::ApplyOverlay(const std::wstring& overlayIconFile, int overlayIcon
 
 void TVantrel::ApplyColor(int color) {
     ClearErrors();
-    const std::wstring root = TempRoot();
+    TMarkingRun run;
+    TRunScope scope(*this, run);
     const std::size_t count = FileList.size();
     for (std::size_t i = 0; i < count; ++i) {
         const std::wstring file = FileList[i];
+        run.TrimIfLarge();
         if (!CheckCanCustomize(file)) continue;
 
-        TIniFile info = OpenInfoStream(file);
-        const std::wstring recorded = TrimBlanks(info.ReadString(kInfoSection, kOverlayIconFileKey, L""));
-        const int recordedIndex = info.ReadInteger(kInfoSection, kOverlayIconIndexKey, 0);
-        info.WriteInteger(kInfoSection, kColorKey, color);
+        std::wstring recorded;
+        int recordedIndex = 0;
+        OpenInfoStream(file).Edit([&](IniText& info) {
+            recorded = TrimBlanks(info.Read(kInfoSection, kOverlayIconFileKey).value_or(L""));
+            recordedIndex = TIniFile::IntegerValue(info, kInfoSection, kOverlayIconIndexKey, 0);
+            info.Write(kInfoSection, kColorKey, std::to_wstring(color));
+            return true;
+        });
 
-        WorkFolder work(root);
         TIconPathRec location;
         if (!FindTypeIcon(file, location, false)) continue;
-        work.Create();
-        if (!ExtractIconTo(file, location.Path, location.Index, work / L"Default.ico")) continue;
+        const TMarkingRun::Icon* base = IconAt(file, location.Path, location.Index);
+        if (!base) continue;
         // Always the type's own icon is tinted, never an earlier tint.
-        ColorizeIcon(P(work / L"Default.ico"), P(work / L"Colorized.ico"), color);
+        const std::wstring key = LocationText(location.Path, location.Index);
+        const TMarkingRun::Icon& tinted = run.Tinted(key, *base, color);
         if (!recorded.empty()) {
-            std::wstring overlayPath = ExpandPath(recorded);
-            if (!FileExists(overlayPath)) overlayPath = FindOnPath(overlayPath);
+            const std::wstring overlayPath = FindMarkerFile(ExpandPath(recorded));
             if (!FileExists(overlayPath)) {
                 Errors.push_back(file);
                 ReportIconFileMissing(recorded);
                 continue;
             }
-            if (!ExtractIconTo(file, overlayPath, recordedIndex, work / L"Overlay.ico")) continue;
-            ComposeOverlay(P(work / L"Colorized.ico"), P(work / L"Overlay.ico"), P(IconStreamPath(file)));
+            const TMarkingRun::Icon* marker = IconAt(file, overlayPath, recordedIndex);
+            if (!marker) continue;
+            const std::wstring composedKey =
+                key + L"|" + std::to_wstring(color) + L"|" + LocationText(overlayPath, recordedIndex);
+            WriteIconStream(file, run.Composed(composedKey, tinted, *marker));
         } else {
-            CopyFileToPath(work / L"Colorized.ico", IconStreamPath(file));
+            WriteFileBytes(IconStreamPath(file), tinted.data(), tinted.size());  // even when empty, as a copy
         }
         JournalAdd(file);
         ProcessPendingMessages();
@@ -174,71 +174,87 @@ void TVantrel::ApplyColor(int color) {
 
 void TVantrel::RemoveOverlay() {
     ClearErrors();
-    const std::wstring root = TempRoot();
+    TMarkingRun run;
+    TRunScope scope(*this, run);
+    TJournalRemovals removals;
     const std::size_t count = FileList.size();
     for (std::size_t i = 0; i < count; ++i) {
         const std::wstring file = FileList[i];
+        run.TrimIfLarge();
         if (!BeginRemoval(file)) continue;
-        TIniFile info = OpenInfoStream(file);
-        const int color = info.ReadInteger(kInfoSection, kColorKey, kNoColor);
+        int color = kNoColor;
+        OpenInfoStream(file).Edit([&](IniText& info) {
+            color = TIniFile::IntegerValue(info, kInfoSection, kColorKey, kNoColor);
+            if (color == kNoColor) return false;
+            const bool a = info.Delete(kInfoSection, kOverlayIconFileKey);
+            const bool b = info.Delete(kInfoSection, kOverlayIconIndexKey);
+            return a || b;
+        }, true);
         if (color == kNoColor) {
             RemoveMarkerStreams(file);
             ProcessPendingMessages();
             continue;
         }
-        info.DeleteKey(kInfoSection, kOverlayIconFileKey);
-        info.DeleteKey(kInfoSection, kOverlayIconIndexKey);
 
-        WorkFolder work(root);
         TIconPathRec location;
         if (!FindTypeIcon(file, location, false)) continue;
-        work.Create();
-        if (!ExtractIconTo(file, location.Path, location.Index, work / L"Default.ico")) continue;
-        ColorizeIcon(P(work / L"Default.ico"), P(IconStreamPath(file)), color);
+        const TMarkingRun::Icon* base = IconAt(file, location.Path, location.Index);
+        if (!base) continue;
+        WriteIconStream(file, run.Tinted(LocationText(location.Path, location.Index), *base, color));
         ProcessPendingMessages();
     }
+    removals.Commit();
     FinishOperation();
 }
 
 void TVantrel::RemoveColor() {
     ClearErrors();
-    const std::wstring root = TempRoot();
+    TMarkingRun run;
+    TRunScope scope(*this, run);
+    TJournalRemovals removals;
     const std::size_t count = FileList.size();
     for (std::size_t i = 0; i < count; ++i) {
         const std::wstring file = FileList[i];
+        run.TrimIfLarge();
         if (!BeginRemoval(file)) continue;
-        TIniFile info = OpenInfoStream(file);
-        const std::wstring recorded = TrimBlanks(info.ReadString(kInfoSection, kOverlayIconFileKey, L""));
+        std::wstring recorded;
+        int recordedIndex = 0;
+        OpenInfoStream(file).Edit([&](IniText& info) {
+            recorded = TrimBlanks(info.Read(kInfoSection, kOverlayIconFileKey).value_or(L""));
+            if (recorded.empty()) return false;
+            recordedIndex = TIniFile::IntegerValue(info, kInfoSection, kOverlayIconIndexKey, 0);
+            return info.Delete(kInfoSection, kColorKey);
+        }, true);
         if (recorded.empty()) {
             RemoveMarkerStreams(file);
             ProcessPendingMessages();
             continue;
         }
-        const int recordedIndex = info.ReadInteger(kInfoSection, kOverlayIconIndexKey, 0);
-        info.DeleteKey(kInfoSection, kColorKey);
 
-        WorkFolder work(root);
         TIconPathRec location;
         // This operation reports a missing type icon with the general message.
         if (!FindTypeIcon(file, location, true)) continue;
-        std::wstring overlayPath = recorded;
-        if (!FileExists(overlayPath)) overlayPath = FindOnPath(overlayPath);
+        const std::wstring overlayPath = FindMarkerFile(recorded);
         if (!FileExists(overlayPath)) {
             Errors.push_back(file);
             ReportIconFileMissing(recorded);
             continue;
         }
-        work.Create();
-        if (!ExtractIconTo(file, location.Path, location.Index, work / L"Default.ico")) continue;
-        if (!ExtractIconTo(file, overlayPath, recordedIndex, work / L"Overlay.ico")) continue;
-        ComposeOverlay(P(work / L"Default.ico"), P(work / L"Overlay.ico"), P(IconStreamPath(file)));
+        const TMarkingRun::Icon* base = IconAt(file, location.Path, location.Index);
+        if (!base) continue;
+        const TMarkingRun::Icon* marker = IconAt(file, overlayPath, recordedIndex);
+        if (!marker) continue;
+        const std::wstring key = LocationText(location.Path, location.Index) + L"|" + LocationText(overlayPath, recordedIndex);
+        WriteIconStream(file, run.Composed(key, *base, *marker));
         ProcessPendingMessages();
     }
+    removals.Commit();
     FinishOperation();
 }
 
 void TVantrel::RestoreDefault() {
     ClearErrors();
+    TJournalRemovals removals;
     const std::size_t count = FileList.size();
     for (std::size_t i = 0; i < count; ++i) {
         const std::wstring file = FileList[i];
@@ -247,6 +263,7 @@ void TVantrel::RestoreDefault() {
         if (check == RemoveCheck::Proceed) RemoveMarkerStreams(file);
         ProcessPendingMessages();
     }
+    removals.Commit();
     FinishOperation();
 }
 

@@ -7,9 +7,12 @@
 #include "app/common/TextConv.h"
 #include "app/common/TextFormat.h"
 #include "app/engine/MarkerStreams.h"
+#include "app/engine/MarkingRun.h"
 #include "app/registration/RegisterIconHandlerUnit.h"
 #include "app/registration/RegistratorClient.h"
 #include "imaging/Error.h"
+
+#include <optional>
 
 namespace vantrel {
 
@@ -142,22 +145,25 @@ bool TVantrel::CheckCanCustomize(const std::wstring& path, std::wstring* extensi
     const std::wstring extension = FileNameExtension(path);
     if (extensionOut) *extensionOut = extension;
     if (extension.empty()) return fail([&] { ReportNoExtension(path); });
-    if (!IsRegisteredType(extension)) return fail([&] { ReportUnregisteredType(extension); });
+    // Facts of the type and of the volume come from the operation in progress, which
+    // asks each once; a check outside an operation asks afresh.
+    std::optional<TMarkingRun> single;
+    TMarkingRun& run = run_ ? *run_ : single.emplace();
+    const TMarkingRun::TypeFacts facts = run.Type(extension);
+    if (!facts.Registered) return fail([&] { ReportUnregisteredType(extension); });
     if (!IsAllowedExtension(extension)) return fail([&] { ReportExcludedExtension(extension); });
-    std::wstring fileSystem;
-    if (!IsOnNtfsDrive(path, &fileSystem)) return fail([&] { ReportFileSystem(fileSystem); });
+    const std::wstring fileSystem = run.FileSystemOf(path);
+    if (!IsNtfsName(fileSystem)) return fail([&] { ReportFileSystem(fileSystem); });
     std::wstring writeError;
     if (!CanWriteStreams(path, writeError)) return fail([&] { ReportNotWritable(path, writeError); });
 
-    const std::wstring type = GetFileType(extension);
-    const std::wstring handler = GetIconHandler(type);
-    if (!handler.empty()) {
+    if (!facts.Handler.empty()) {
         // Only our own class, written exactly as we write it, counts as ours.
-        if (handler == ShellExtensionCLSID) return true;
-        return fail([&] { ReportForeignIconHandler(extension, DescribeIconHandler(handler)); });
+        if (facts.Handler == ShellExtensionCLSID) return true;
+        return fail([&] { ReportForeignIconHandler(extension, DescribeIconHandler(facts.Handler)); });
     }
     try {
-        EnsureIconHandler(extension, type);
+        EnsureIconHandler(extension, facts.Type);
     } catch (const IconRegisterException& e) {
         if (e.ErrorCode == 6) return fail([&] { ReportServiceNotRunning(); });
         return fail([&] { ReportUnexpectedError(Utf8ToWide(e.what())); });
@@ -165,6 +171,8 @@ bool TVantrel::CheckCanCustomize(const std::wstring& path, std::wstring* extensi
         // Any other failure names the file too, so the report says which one it was.
         return fail([&] { ReportUnexpectedError(Utf8ToWide(e.what())); });
     }
+    // The type's handler is set now: the next file of the type reads it afresh.
+    run.Forget(extension);
     return true;
 }
 
@@ -174,6 +182,11 @@ TVantrel::RemoveCheck TVantrel::CheckCanRemove(const std::wstring& path) {
         ReportFileMissing(path);
         return RemoveCheck::Failed;
     }
+    // An icon stream this process can open for reading and writing, sharing it with no
+    // one, is there and can be changed or deleted: the removal needs to create nothing,
+    // so the probe stream is not made. Otherwise the presence check and the probe decide,
+    // and give their reason.
+    if (CanChangeIconStream(path)) return RemoveCheck::Proceed;
     if (!HasIconStream(path)) return RemoveCheck::NothingToDo;
     std::wstring writeError;
     if (!CanWriteStreams(path, writeError)) {

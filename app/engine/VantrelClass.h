@@ -10,6 +10,7 @@
 namespace vantrel {
 
 struct TIconPathRec;
+class TMarkingRun;
 
 class TVantrel {
 public:
@@ -98,11 +99,16 @@ private:
     // The type's icon location of a file; when its file is missing, reports it (as a
     // missing icon file, or as a missing file) and returns false.
     bool FindTypeIcon(const std::wstring& file, TIconPathRec& location, bool reportAsFileMissing);
-    // Extracts an icon into the work folder; when nothing could be extracted, reports the
-    // missing icon resource and returns false.
-    bool ExtractIconTo(const std::wstring& file, const std::wstring& iconFile, int index, const std::wstring& destination);
+    // The icon at a location, extracted once per run; when nothing could be extracted,
+    // reports the missing icon resource for the file and returns null.
+    const std::vector<unsigned char>* IconAt(const std::wstring& file, const std::wstring& iconFile, int index);
     void WriteProgramLocation();
     void InitDataFolder();
+
+    // The operation in progress, which keeps what its files share; null between
+    // operations.
+    TMarkingRun* run_ = nullptr;
+    friend class TRunScope;
 
     static std::unique_ptr<TVantrel> core_;
 };

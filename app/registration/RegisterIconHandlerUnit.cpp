@@ -177,11 +177,14 @@ TIconPathRec ParseIconLocation(const std::wstring& text) {
 }
 
 TIconPathRec GetIconLocation(const std::wstring& filePath) {
-    const std::wstring extension = ExtractFileExt(filePath);
-    const bool isExe = SameTextAscii(extension, L".exe");
+    return ResolveIconLocation(GetDefaultIconValue(GetFileType(ExtractFileExt(filePath))), filePath);
+}
+
+TIconPathRec ResolveIconLocation(const std::wstring& defaultIconValue, const std::wstring& filePath) {
+    const bool isExe = SameTextAscii(ExtractFileExt(filePath), L".exe");
 
     TIconPathRec location;
-    ParseIconLocation(GetDefaultIconValue(GetFileType(extension)), location);
+    ParseIconLocation(defaultIconValue, location);
     if (location.Path.empty()) location = ParseIconLocation(DefaultIconLocation());
     if (location.Path == L"%1") location.Path = filePath;
     location.Path = ExpandPath(location.Path);

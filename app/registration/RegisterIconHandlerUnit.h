@@ -52,6 +52,8 @@ TIconPathRec ParseIconLocation(const std::wstring& text);
 // The resolved location of the normal icon of a file's type. Its Path may name no
 // existing file; callers test that.
 TIconPathRec GetIconLocation(const std::wstring& filePath);
+// The same from the type's raw DefaultIcon value, already read.
+TIconPathRec ResolveIconLocation(const std::wstring& defaultIconValue, const std::wstring& filePath);
 
 // Makes the shell extension the icon handler of a type that has none: in the user's own
 // class registrations when the type is defined there (an existing handler value stays),
