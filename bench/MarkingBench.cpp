@@ -1,19 +1,28 @@
 // Marking many files of one type with a warm extraction cache, under the real Win32 layer:
 // files per second for N and 4N files (linear work gives a time ratio of about 4), and the
-// ratio to a floor that only writes the same two streams and one journal line per file.
+// ratio to a floor measured in the same run. Marking (a marker, a colour, a marker over a
+// colour) against a floor that only writes the same two streams and one journal line per
+// file; removals (marker, colour, everything) and the rollback of the whole journal
+// against a floor that deletes the two streams per file and rewrites the journal once.
 //
 //   marking_bench <Main.icl> [N]     (N defaults to 1000)
+//   marking_bench <Main.icl> --profile [N]
+//     where one marked file's time goes: the steps of marking, each timed over N files
 #include "imaging/IconLibrary.h"  // before windows.h and its RGB macros
 
 #include <windows.h>
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "app/common/FileHelpers.h"
+#include "app/engine/ChangeJournal.h"
 #include "app/engine/MarkerStreams.h"
+#include "app/engine/MarkingRun.h"
 #include "app/engine/VantrelClass.h"
+#include "app/window/kvProgress.h"
 #include "app/registration/RegisterIconHandlerUnit.h"
 
 using namespace vantrel;
@@ -63,6 +72,85 @@ double Floor(const std::vector<std::wstring>& files, const std::string& icon, co
     return Now() - start;
 }
 
+// Each step of marking one file, run over every file in turn and timed on its own: the
+// checks, the info stream, the type's icon location, the icon stream, the journal and the
+// message pump. What an operation works out once for all its files (type and volume
+// facts, extraction, tint, composition, encoding) is timed once, as "shared work".
+void Profile(TVantrel& core, const std::vector<std::wstring>& files, const std::wstring& library, int index) {
+    struct Step {
+        const char* name;
+        double seconds = 0;
+    };
+    std::vector<Step> steps;
+    auto timed = [&](const char* name, auto body) {
+        const double start = Now();
+        for (const std::wstring& file : files) body(file);
+        steps.push_back({name, Now() - start});
+    };
+    timed("checks: file exists", [&](const std::wstring& f) { (void)FileExists(f); });
+    timed("checks: write probe", [&](const std::wstring& f) {
+        std::wstring e;
+        (void)CanWriteStreams(f, e);
+    });
+    timed("checks: all, facts shared", [&](const std::wstring& f) { (void)core.CheckCanCustomize(f); });
+    timed("info stream", [&](const std::wstring& f) {
+        OpenInfoStream(f).Edit([&](IniText& info) {
+            info.Write(kInfoSection, kOverlayIconFileKey, library);
+            info.Write(kInfoSection, kOverlayIconIndexKey, std::to_wstring(index));
+            return TIniFile::IntegerValue(info, kInfoSection, kColorKey, kNoColor) != 1;
+        });
+    });
+    TMarkingRun run;
+    TIconPathRec location;
+    timed("type icon location", [&](const std::wstring& f) { location = run.TypeIconLocation(f); });
+    const double start = Now();
+    const TMarkingRun::Icon& icon = run.Composed(L"x", *run.Extracted(location.Path, location.Index), *run.Extracted(library, index));
+    const double shared = Now() - start;
+    timed("icon stream", [&](const std::wstring& f) { WriteFileBytes(IconStreamPath(f), icon.data(), icon.size()); });
+    timed("journal", [&](const std::wstring& f) { JournalAdd(f); });
+    timed("message pump", [&](const std::wstring&) { ProcessPendingMessages(); });
+    // The steps of removing, on the files just given their streams.
+    timed("removal: icon stream present", [&](const std::wstring& f) { (void)HasIconStream(f); });
+    timed("removal: info stream read", [&](const std::wstring& f) {
+        (void)OpenInfoStream(f).ReadInteger(kInfoSection, kColorKey, kNoColor);
+    });
+    timed("removal: delete both streams", [&](const std::wstring& f) {
+        DeleteFileW(IconStreamPath(f).c_str());
+        DeleteFileW(InfoStreamPath(f).c_str());
+    });
+    std::printf("%d files, milliseconds per file:\n", int(files.size()));
+    for (const Step& s : steps) std::printf("  %-28s %7.3f\n", s.name, 1000.0 * s.seconds / double(files.size()));
+    std::printf("  %-28s %7.3f (once per operation)\n", "shared work", 1000.0 * shared);
+}
+
+// Files carrying the two streams and listed in a journal of their own, for the removal floor.
+std::vector<std::wstring> MakeMarkedFiles(const std::wstring& folder, int count, const std::string& icon,
+                                          const std::string& info, const std::wstring& journal) {
+    std::vector<std::wstring> files = MakeFiles(folder, count);
+    std::string lines;
+    for (const std::wstring& file : files) {
+        WriteFileBytes(IconStreamPath(file), icon.data(), icon.size());
+        WriteFileBytes(InfoStreamPath(file), info.data(), info.size());
+        lines += std::string(file.begin(), file.end()) + "\r\n";
+    }
+    WriteFileBytes(journal, lines.data(), lines.size());
+    return files;
+}
+
+// The removal floor: both streams deleted per file, the journal rewritten once without them.
+double RemovalFloor(const std::vector<std::wstring>& files, const std::wstring& journal) {
+    const double start = Now();
+    for (const std::wstring& file : files) {
+        DeleteFileW(IconStreamPath(file).c_str());
+        DeleteFileW(InfoStreamPath(file).c_str());
+    }
+    auto bytes = ReadFileBytes(journal);
+    WriteFileBytes(journal, bytes.data(), 0);
+    return Now() - start;
+}
+
+std::string Text(const std::vector<unsigned char>& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -71,7 +159,9 @@ int wmain(int argc, wchar_t** argv) {
         return 2;
     }
     const std::wstring library = argv[1];
-    const int n = argc > 2 ? _wtoi(argv[2]) : 1000;
+    const bool profile = argc > 2 && std::wstring(argv[2]) == L"--profile";
+    const int nArg = profile ? 3 : 2;
+    const int n = argc > nArg ? _wtoi(argv[nArg]) : 1000;
     wchar_t tempBuf[MAX_PATH];
     GetTempPathW(MAX_PATH, tempBuf);
     const std::wstring root = std::wstring(tempBuf) + L"vantrel-bench-" + std::to_wstring(GetCurrentProcessId());
@@ -87,36 +177,85 @@ int wmain(int argc, wchar_t** argv) {
     SetDefault(L"Software\\Classes\\vtbenchfile\\DefaultIcon", shell32 + L",3");
     SetDefault(L"Software\\Classes\\vtbenchfile\\ShellEx\\IconHandler", ShellExtensionCLSID);
 
-    // Warm the cache and keep one result for the floor.
+    // Warm the extraction cache.
     auto warm = MakeFiles(root + L"\\warm", 1);
     core.FileList = warm;
     core.ApplyOverlay(library, 6);
-    auto icon = ReadFileBytes(IconStreamPath(warm[0]));
-    auto info = ReadFileBytes(InfoStreamPath(warm[0]));
 
-    double times[2], floors[2];
-    for (int k = 0; k < 2; ++k) {
-        const int count = k == 0 ? n : 4 * n;
-        auto files = MakeFiles(root + L"\\run" + std::to_wstring(k), count);
-        core.FileList = files;
+    if (profile) {
+        Profile(core, MakeFiles(root + L"\\profile", n), library, 6);
+        core.FileList = MakeFiles(root + L"\\profile-run", n);
         const double start = Now();
         core.ApplyOverlay(library, 6);
-        times[k] = Now() - start;
-        if (core.HasErrors) {
-            std::fputs("marking reported errors\n", stderr);
-            return 1;
-        }
-        auto floorFiles = MakeFiles(root + L"\\floor" + std::to_wstring(k), count);
-        floors[k] = Floor(floorFiles, std::string(icon.begin(), icon.end()), std::string(info.begin(), info.end()),
-                          root + L"\\floor-journal" + std::to_wstring(k) + L".dat");
-        std::printf("%5d files: marking %.2f s (%.0f files/s), floor %.2f s (%.0f files/s), marking/floor %.1fx\n",
-                    count, times[k], count / times[k], floors[k], count / floors[k], times[k] / floors[k]);
+        std::printf("  %-28s %7.3f\n", "whole marking", 1000.0 * (Now() - start) / n);
     }
-    std::printf("time for %d files / time for %d files: %.2f (linear: about 4)\n", 4 * n, n, times[1] / times[0]);
+
+    // Each case: the files it starts from (made untimed), the timed operation, and
+    // whether its floor writes or removes streams.
+    struct Case {
+        const char* name;
+        std::function<void()> prepare, run;
+        bool removal;
+    };
+    const int kRed = 3556862;
+    const std::vector<Case> cases = {
+        {"marker", [] {}, [&] { core.ApplyOverlay(library, 6); }, false},
+        {"colour", [] {}, [&] { core.ApplyColor(kRed); }, false},
+        {"marker over colour", [&] { core.ApplyColor(kRed); }, [&] { core.ApplyOverlay(library, 6); }, false},
+        {"remove marker", [&] { core.ApplyOverlay(library, 6); }, [&] { core.RemoveOverlay(); }, true},
+        {"remove colour", [&] { core.ApplyColor(kRed); }, [&] { core.RemoveColor(); }, true},
+        {"restore default", [&] { core.ApplyColor(kRed), core.ApplyOverlay(library, 6); }, [&] { core.RestoreDefault(); }, true},
+        {"rollback", [&] { core.ApplyOverlay(library, 6); }, [&] { JournalRollback(); }, true},
+    };
+    int failures = 0;
+    int folder = 0;
+    for (const Case& c : cases) {
+        if (profile) break;
+        double times[2];
+        for (int k = 0; k < 2; ++k) {
+            const int count = k == 0 ? n : 4 * n;
+            const std::wstring base = root + L"\\c" + std::to_wstring(folder++);
+            core.FileList = MakeFiles(base, count);
+            c.prepare();
+            // The floor's bytes: the streams this case writes (or starts from).
+            const std::wstring sample = core.FileList[0];
+            const double start = Now();
+            c.run();
+            times[k] = Now() - start;
+            if (core.HasErrors) {
+                std::fprintf(stderr, "%s reported errors\n", c.name);
+                ++failures;
+            }
+            double floor;
+            if (c.removal) {
+                // The streams as they were before the removal: made again on one file.
+                const std::vector<std::wstring> one = MakeFiles(base + L"-sample", 1);
+                core.FileList = one;
+                c.prepare();
+                const std::string icon = Text(ReadFileBytes(IconStreamPath(one[0])));
+                const std::string info = Text(ReadFileBytes(InfoStreamPath(one[0])));
+                core.FileList = one;
+                core.RestoreDefault();
+                const std::wstring journal = base + L"-journal.dat";
+                floor = RemovalFloor(MakeMarkedFiles(base + L"-floor", count, icon, info, journal), journal);
+            } else {
+                floor = Floor(MakeFiles(base + L"-floor", count), Text(ReadFileBytes(IconStreamPath(sample))),
+                              Text(ReadFileBytes(InfoStreamPath(sample))), base + L"-journal.dat");
+            }
+            std::printf("%-18s %5d files: %.2f s (%4.0f files/s), floor %.2f s, operation/floor %.1fx\n", c.name, count,
+                        times[k], count / times[k], floor, times[k] / floor);
+            if (!c.removal) {
+                // Leave the journal as short as before: the next case starts alike.
+                core.RestoreDefault();
+            }
+        }
+        std::printf("%-18s time for %d files / time for %d files: %.2f (linear: about 4)\n", c.name, 4 * n, n,
+                    times[1] / times[0]);
+    }
 
     TVantrel::DoneCore();
     for (const wchar_t* k : {L"Software\\Classes\\.vtbench", L"Software\\Classes\\vtbenchfile"})
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, k), RegDeleteKeyW(HKEY_LOCAL_MACHINE, k);
     DeleteFolderTree(root);
-    return 0;
+    return failures ? 1 : 0;
 }
