@@ -294,7 +294,10 @@ bool HasJournalEntries() { return !TChangeJournal(JournalFileName()).Entries().e
 
 void JournalAdd(const std::wstring& path) { TChangeJournal(JournalFileName()).Add(path); }
 
-void JournalRemove(const std::wstring& path) { TChangeJournal(JournalFileName()).Remove(path); }
+void JournalRemove(const std::wstring& path) {
+    TChangeJournal(JournalFileName()).Remove(path);
+    DropMarkingRecord(path);
+}
 
 namespace {
 

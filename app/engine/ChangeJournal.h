@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "app/engine/MarkingRecords.h"  // what each journalled file was marked with
+
 namespace vantrel {
 
 class TChangeJournal {
@@ -44,7 +46,8 @@ bool HasJournalEntries();
 
 // Called after each successful apply.
 void JournalAdd(const std::wstring& path);
-// Called by RemoveMarkerStreams, whether or not streams were deleted.
+// Called by RemoveMarkerStreams, whether or not streams were deleted; also drops the
+// file's marking record.
 void JournalRemove(const std::wstring& path);
 // Removes the streams of every journalled file (RemoveMarkerStreams on a snapshot of
 // the journal, letting pending window messages be processed before each file), which

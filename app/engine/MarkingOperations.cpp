@@ -128,6 +128,7 @@ void TVantrel::ApplyOverlay(const std::wstring& overlayIconFile, int overlayIcon
         if (!ExtractIconTo(file, overlayPath, overlayIconIndex, work / L"Overlay.ico")) continue;
         ComposeOverlay(P(base), P(work / L"Overlay.ico"), P(IconStreamPath(file)));
         JournalAdd(file);
+        RecordMarking(file, overlayIconFile, overlayIconIndex, color);
         ProcessPendingMessages();
     }
     FinishOperation();
@@ -167,6 +168,7 @@ void TVantrel::ApplyColor(int color) {
             CopyFileToPath(work / L"Colorized.ico", IconStreamPath(file));
         }
         JournalAdd(file);
+        RecordMarking(file, recorded, recordedIndex, color);
         ProcessPendingMessages();
     }
     FinishOperation();
@@ -195,6 +197,7 @@ void TVantrel::RemoveOverlay() {
         work.Create();
         if (!ExtractIconTo(file, location.Path, location.Index, work / L"Default.ico")) continue;
         ColorizeIcon(P(work / L"Default.ico"), P(IconStreamPath(file)), color);
+        RecordMarking(file, L"", 0, color);
         ProcessPendingMessages();
     }
     FinishOperation();
@@ -232,6 +235,7 @@ void TVantrel::RemoveColor() {
         if (!ExtractIconTo(file, location.Path, location.Index, work / L"Default.ico")) continue;
         if (!ExtractIconTo(file, overlayPath, recordedIndex, work / L"Overlay.ico")) continue;
         ComposeOverlay(P(work / L"Default.ico"), P(work / L"Overlay.ico"), P(IconStreamPath(file)));
+        RecordMarking(file, recorded, recordedIndex, kNoColor);
         ProcessPendingMessages();
     }
     FinishOperation();
