@@ -178,7 +178,11 @@ HWND TfrmMarkedFiles::Create(HWND owner) {
     RegisterWindowClass({kMarkedFilesClass, WindowProc, COLOR_BTNFACE, 0, 0, IDC_ARROW, true});
     const DWORD style = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
     dpi_ = int(owner ? WindowDpi(owner) : SystemDpi());
-    const SIZE size = WindowSizeForClient(ScaleForDpi(900, dpi_), ScaleForDpi(480, dpi_), style, 0, dpi_);
+    SIZE size = WindowSizeForClient(ScaleForDpi(900, dpi_), ScaleForDpi(480, dpi_), style, 0, dpi_);
+    // Never larger than most of the monitor it opens on.
+    const RECT area = MonitorWorkArea(owner);
+    size.cx = std::min<LONG>(size.cx, (area.right - area.left) * 9 / 10);
+    size.cy = std::min<LONG>(size.cy, (area.bottom - area.top) * 9 / 10);
     const POINT at = PlaceWindow(owner, size, owner != nullptr);
     CreateWindowExW(WS_EX_CONTROLPARENT, kMarkedFilesClass, kTitle, style, at.x, at.y, size.cx, size.cy, owner,
                     nullptr, GetModuleHandleW(nullptr), this);
