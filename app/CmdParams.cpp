@@ -2,6 +2,7 @@
 
 #include "app/common/TextConv.h"
 #include "app/common/TextFormat.h"
+#include "app/engine/MarkingRecords.h"
 #include "app/engine/VantrelClass.h"
 #include "app/kvCommandLineUtils.h"
 #include "app/window/kvProgress.h"
@@ -17,10 +18,14 @@ int ArgumentToInt(const std::wstring& text) {
     return *value;
 }
 
-// Hides the progress window however the operation ends.
+// Hides the progress window however the operation ends, and writes the marking records
+// of an operation that a failure ended.
 struct ProgressGuard {
     ProgressGuard() { ShowProgress(-1); }
-    ~ProgressGuard() { HideProgress(); }
+    ~ProgressGuard() {
+        HideProgress();
+        FlushMarkingRecords();
+    }
 };
 
 template <typename Operation>

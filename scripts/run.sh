@@ -134,9 +134,15 @@ shots shot "$W\\multiple-colors.bmp" page 1 shot "$W\\multiple-main.bmp" hover 7
   about "$W\\about.bmp" mode single page 1 shot "$W\\single-colors.bmp" close
 echo "  selectedfiles.dat after the window closed:"
 tr -d '\r' < "$SELECTED" | sed 's/^/      /'
-# The same window at 150 %: the system DPI of this Wine prefix set to 144 for one start.
+# "Marked Files...": report.txt loses its icon stream (as a service that drops streams
+# leaves it) and the journal names a file that is gone.
+rm -f "$F/report.txt:vantrelicon"
+printf '%s\r\n' "$(winpath "$F/draft.txt")" >> "$APPDATA_DIR/Changes.dat"
+echo "== Marked Files: marked, lost (report.txt's stream deleted) and missing (draft.txt) files"
+shots marked "$W\\marked-files.bmp" close
+# The same windows at 150 %: the system DPI of this Wine prefix set to 144 for one start.
 wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1
-shots page 1 shot "$W\\dpi144.bmp" close
+shots page 1 shot "$W\\dpi144.bmp" marked "$W\\marked-files-dpi144.bmp" close
 wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f >/dev/null 2>&1
 for b in "$DEMO/window"/*.bmp; do
   [ -f "$b" ] && convert "$b" "${b%.bmp}.png" 2>/dev/null && rm -f "$b"

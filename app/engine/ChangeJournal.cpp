@@ -305,6 +305,7 @@ void JournalRemove(const std::wstring& path) {
         g_removals->Collect(path);
     else
         TChangeJournal(JournalFileName()).Remove(path);
+    DropMarkingRecord(path);
 }
 
 TJournalRemovals::TJournalRemovals() : outer_(g_removals) { g_removals = this; }

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "app/engine/MarkingRecords.h"  // what each journalled file was marked with
+
 namespace vantrel {
 
 class TChangeJournal {
@@ -46,8 +48,9 @@ bool HasJournalEntries();
 
 // Called after each successful apply.
 void JournalAdd(const std::wstring& path);
-// Called by RemoveMarkerStreams, whether or not streams were deleted. While a
-// TJournalRemovals object exists the path is only collected.
+// Called by RemoveMarkerStreams, whether or not streams were deleted; also drops the
+// file's marking record. While a TJournalRemovals object exists the path is only
+// collected.
 void JournalRemove(const std::wstring& path);
 
 // The removals of one operation over many files, written as one rewrite of the journal

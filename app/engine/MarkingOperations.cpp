@@ -120,6 +120,7 @@ void TVantrel::ApplyOverlay(const std::wstring& overlayIconFile, int overlayIcon
         if (!marker) continue;
         WriteIconStream(file, run.Composed(key + L"|" + LocationText(overlayPath, overlayIconIndex), *base, *marker));
         JournalAdd(file);
+        RecordMarking(file, overlayIconFile, overlayIconIndex, color);
         ProcessPendingMessages();
     }
     FinishOperation();
@@ -167,6 +168,7 @@ void TVantrel::ApplyColor(int color) {
             WriteFileBytes(IconStreamPath(file), tinted.data(), tinted.size());  // even when empty, as a copy
         }
         JournalAdd(file);
+        RecordMarking(file, recorded, recordedIndex, color);
         ProcessPendingMessages();
     }
     FinishOperation();
@@ -201,6 +203,7 @@ void TVantrel::RemoveOverlay() {
         const TMarkingRun::Icon* base = IconAt(file, location.Path, location.Index);
         if (!base) continue;
         WriteIconStream(file, run.Tinted(LocationText(location.Path, location.Index), *base, color));
+        RecordMarking(file, L"", 0, color);
         ProcessPendingMessages();
     }
     removals.Commit();
@@ -246,6 +249,7 @@ void TVantrel::RemoveColor() {
         if (!marker) continue;
         const std::wstring key = LocationText(location.Path, location.Index) + L"|" + LocationText(overlayPath, recordedIndex);
         WriteIconStream(file, run.Composed(key, *base, *marker));
+        RecordMarking(file, recorded, recordedIndex, kNoColor);
         ProcessPendingMessages();
     }
     removals.Commit();

@@ -56,6 +56,7 @@ TVantrel::TVantrel() {
 }
 
 TVantrel::~TVantrel() {
+    FlushMarkingRecords();  // what an operation ended by a failure left buffered
     if (!KeepListFile && !ListFileName.empty() && !SameFileName(ListFileName, SelectedFilesPath()))
         DeleteFileW(ListFileName.c_str());
     FileList.clear();
@@ -155,6 +156,12 @@ void TVantrel::RollbackAll() {
     JournalRollback();
     RefreshShellIcons();
 }
-void TVantrel::RefreshShellIcons() { vantrel::RefreshShellIcons(); }
+void TVantrel::RefreshShellIcons() {
+    // Every operation ends here (FinishOperation, RollbackAll): the marking records it
+    // buffered are written now, in one go, and a failure joins the operation's report.
+    std::wstring failure;
+    if (!FlushMarkingRecords(&failure)) ReportUnexpectedError(failure);
+    vantrel::RefreshShellIcons();
+}
 
 }  // namespace vantrel

@@ -15,6 +15,7 @@
 #include "app/registration/RegisterIconHandlerUnit.h"
 #include "app/window/DialogSupport.h"
 #include "app/window/Dialogs.h"
+#include "app/window/MarkedFilesForm.h"
 #include "app/window/WindowDpi.h"
 #include "app/window/kvProgress.h"
 #include "imaging/Colorize.h"
@@ -241,6 +242,7 @@ void Tfrm_Main::CreateMenus() {
     AppendMenuW(actionMenu_, MF_STRING, kMiResetDefaultIcon, L"Restore Default icon for Chosen File(s)");
     AppendMenuW(actionMenu_, MF_SEPARATOR, 0, nullptr);
     AppendMenuW(actionMenu_, MF_STRING, kMiRefreshExplorer, L"Refresh System Icons");
+    AppendMenuW(actionMenu_, MF_STRING, kMiMarkedFiles, L"Marked Files...");
     AppendMenuW(actionMenu_, MF_SEPARATOR, 0, nullptr);
     AppendMenuW(actionMenu_, MF_STRING, kMiRollbackAllChanges, L"Rollback All Changes");
     AppendMenuW(actionMenu_, MF_SEPARATOR, 0, nullptr);
@@ -628,6 +630,7 @@ void Tfrm_Main::RunOperation(const std::function<void()>& operation) {
         failure = L"Unknown failure";
     }
     FBusy = false;
+    FlushMarkingRecords();  // what an operation that failed had recorded
     HideProgress();
     if (!failure.empty()) ShowFailureDialog(hwnd_, kTitle, failure);
     // A close asked for while the operation ran happens now, never under it.
@@ -859,6 +862,9 @@ void Tfrm_Main::Command(int id, int code, HWND) {
             break;
         case kMiRollbackAllChanges:
             RollbackAllChanges();
+            break;
+        case kMiMarkedFiles:
+            ShowMarkedFiles(hwnd_, [this](const std::function<void()>& operation) { RunOperation(operation); });
             break;
         case kMiCheckForUpdates:
             ShowUpdateCheckResult(hwnd_);

@@ -55,6 +55,7 @@ enum MainMenuCommand : int {
     kMiMultipleFiles,
     kMiCheckForUpdates,
     kMiAbout,
+    kMiMarkedFiles,
 };
 
 // The colour swatches of the "Colors" page, in cell order.

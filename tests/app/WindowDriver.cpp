@@ -10,6 +10,8 @@
 //            shot <file>   the main window (and a hint or box over it) as a BMP file
 //            about <file>  opens the About box, takes its picture, closes it with Esc
 //            mode <m>      "single" or "multiple" from the Mode menu
+//            marked <file> opens "Marked Files..." of the Action menu, waits until every
+//                          file was looked at, takes its picture, closes it with Esc
 //            close         closes the window and waits for the program's end
 #include "app/window/MainForm.h"  // imaging headers before windows.h and its RGB macros
 
@@ -23,6 +25,7 @@
 #include "TestSupport.h"
 #include "app/common/TextConv.h"
 #include "app/window/Dialogs.h"
+#include "app/window/MarkedFilesForm.h"
 
 using namespace testsupport;
 
@@ -213,6 +216,34 @@ int wmain(int argc, wchar_t** argv) {
                 Settle(form);
             } else {
                 Print(L"  no About box\n");
+            }
+            ++i;
+        } else if (action == L"marked") {
+            PostMessageW(form, WM_COMMAND, vantrel::kMiMarkedFiles, 0);
+            HWND view = WaitForTopWindow([pid](HWND w) {
+                DWORD owner = 0;
+                GetWindowThreadProcessId(w, &owner);
+                return owner == pid && ClassName(w) == vantrel::kMarkedFilesClass;
+            });
+            if (view) {
+                // The status line counts no file "being looked at" once the look is done.
+                WaitFor([view] {
+                    return WindowText(GetDlgItem(view, vantrel::kMfStatus)).find(L"being looked at") ==
+                           std::wstring::npos;
+                });
+                HWND list = GetDlgItem(view, vantrel::kMfList);
+                SetForegroundWindow(view);
+                SetFocus(list);
+                Press(VK_DOWN);
+                Settle(view, 800);
+                RECT rc{};
+                GetWindowRect(view, &rc);
+                Print(SaveScreenRect(rc, arg) ? L"  picture " + arg + L"\n" : L"  no picture\n");
+                Print(L"  " + WindowText(GetDlgItem(view, vantrel::kMfStatus)) + L"\n");
+                Press(VK_ESCAPE);
+                Settle(form);
+            } else {
+                Print(L"  no Marked Files window\n");
             }
             ++i;
         } else if (action == L"mode") {
