@@ -151,6 +151,26 @@ HWND WaitForTopWindow(const std::function<bool(HWND)>& match, DWORD timeoutMs) {
     }
 }
 
+HWND WaitForOwnWindow(const std::function<bool(HWND)>& match, DWORD timeoutMs) {
+    return WaitForTopWindow(
+        [&match](HWND h) {
+            DWORD pid = 0;
+            GetWindowThreadProcessId(h, &pid);
+            return pid == GetCurrentProcessId() && match(h);
+        },
+        timeoutMs);
+}
+
+HWND FindOwnWindow(const wchar_t* className) {
+    for (HWND h = FindWindowExW(nullptr, nullptr, className, nullptr); h;
+         h = FindWindowExW(nullptr, h, className, nullptr)) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(h, &pid);
+        if (pid == GetCurrentProcessId()) return h;
+    }
+    return nullptr;
+}
+
 std::vector<HWND> ProcessWindows(DWORD pid) {
     ProcessCtx ctx{pid, {}};
     EnumWindows(CollectProcessWindow, reinterpret_cast<LPARAM>(&ctx));

@@ -32,7 +32,7 @@ public:
 private:
     void Watch() {
         while (!stop_) {
-            HWND dialog = WaitForTopWindow([](HWND h) { return ClassName(h) == vantrel::kErrorReportClass; }, 200);
+            HWND dialog = WaitForOwnWindow([](HWND h) { return ClassName(h) == vantrel::kErrorReportClass; }, 200);
             if (!dialog) continue;
             details_ = WindowText(GetDlgItem(dialog, vantrel::kReportDetails));
             ++shown_;

@@ -82,7 +82,7 @@ bool Contains(const std::vector<std::wstring>& texts, const std::wstring& text) 
 }
 
 HWND FindTop(const wchar_t* cls) {
-    return WaitForTopWindow([cls](HWND h) { return ClassName(h) == cls; });
+    return WaitForOwnWindow([cls](HWND h) { return ClassName(h) == cls; });
 }
 
 SIZE WindowSize(HWND hwnd) {
@@ -207,7 +207,7 @@ TEST(UpdateCheck, SaysWhichVersionIsInstalledAndThatNoServiceIsAsked) {
     std::wstring text;
     bool informationIcon = false;
     std::thread watcher([&] {
-        HWND box = WaitForTopWindow([](HWND h) {
+        HWND box = WaitForOwnWindow([](HWND h) {
             DWORD pid = 0;
             GetWindowThreadProcessId(h, &pid);
             return pid == GetCurrentProcessId() && ClassName(h) == L"#32770" && WindowText(h) == L"Vantrel";

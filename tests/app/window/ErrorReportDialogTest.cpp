@@ -65,7 +65,7 @@ TEST(ErrorReport, DialogShowsCopiesSavesAndCloses) {
     std::wstring caption, summary, details, copied;
     bool sawSaveDialog = false;
     std::thread watcher([&] {
-        HWND dialog = WaitForTopWindow([](HWND h) { return ClassName(h) == kErrorReportClass; });
+        HWND dialog = WaitForOwnWindow([](HWND h) { return ClassName(h) == kErrorReportClass; });
         if (!dialog) {
             watcherDone = true;
             return;
@@ -88,7 +88,7 @@ TEST(ErrorReport, DialogShowsCopiesSavesAndCloses) {
 
         // Save through the file dialog.
         PressButton(dialog, kReportSave);
-        HWND save = WaitForTopWindow([](HWND h) { return WindowText(h) == L"Save log as..."; });
+        HWND save = WaitForOwnWindow([](HWND h) { return WindowText(h) == L"Save log as..."; });
         if (save) {
             sawSaveDialog = true;
             HWND name = GetDlgItem(save, 0x47C);  // the file name box

@@ -49,7 +49,7 @@ HDROP MakeDrop(const std::vector<std::wstring>& files) {
 // Answers the next message box of this process with a button, from another thread.
 std::thread AnswerBox(int button, std::wstring* text) {
     return std::thread([button, text] {
-        HWND box = WaitForTopWindow([](HWND w) { return ClassName(w) == L"#32770" && WindowText(w) == L"Vantrel"; });
+        HWND box = WaitForOwnWindow([](HWND w) { return ClassName(w) == L"#32770" && WindowText(w) == L"Vantrel"; });
         if (!box) return;
         if (text) *text = WindowText(GetDlgItem(box, 0xFFFF));
         PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
@@ -227,14 +227,14 @@ TEST_F(MainFormTest, BusyWindowRunsOneOperationAndClosesOnlyAfterIt) {
     bool progressShown = false;
     form_->RunOperation([&] {
         ++runs;
-        progressShown = IsWindowVisible(FindWindowW(kProgressClass, nullptr)) != 0;
+        progressShown = IsWindowVisible(FindOwnWindow(kProgressClass)) != 0;
         form_->RunOperation([&] { ++runs; });  // a second command meanwhile does nothing
         SendMessageW(window, WM_CLOSE, 0, 0);
         EXPECT_TRUE(IsWindow(window));  // never closed under the operation
     });
     EXPECT_EQ(runs, 1);
     EXPECT_TRUE(progressShown);
-    EXPECT_FALSE(IsWindowVisible(FindWindowW(kProgressClass, nullptr)));
+    EXPECT_FALSE(IsWindowVisible(FindOwnWindow(kProgressClass)));
     EXPECT_FALSE(form_->Busy());
     Pump();
     EXPECT_FALSE(IsWindow(window));  // the close came once the operation had ended
@@ -244,13 +244,13 @@ TEST_F(MainFormTest, BusyWindowRunsOneOperationAndClosesOnlyAfterIt) {
 TEST_F(MainFormTest, AFailingOperationClearsBusyAndShowsTheFailure) {
     Open({NewFile(L"a.vtdoc")});
     std::thread closer([] {
-        HWND dialog = WaitForTopWindow([](HWND w) { return WindowText(w) == L"Vantrel - Error"; });
+        HWND dialog = WaitForOwnWindow([](HWND w) { return WindowText(w) == L"Vantrel - Error"; });
         if (dialog) PostMessageW(dialog, WM_COMMAND, IDOK, 0);
     });
     form_->RunOperation([] { throw Error("Disk on fire"); });
     closer.join();
     EXPECT_FALSE(form_->Busy());
-    EXPECT_FALSE(IsWindowVisible(FindWindowW(kProgressClass, nullptr)));
+    EXPECT_FALSE(IsWindowVisible(FindOwnWindow(kProgressClass)));
 }
 
 TEST_F(MainFormTest, RollbackIsOfferedOnlyWithJournalEntriesAndAsksFirst) {

@@ -31,7 +31,7 @@ void Pump() {
 // Answers the next message box titled "Vantrel" with a button, from another thread.
 std::thread AnswerBox(int button, std::wstring* text) {
     return std::thread([button, text] {
-        HWND box = WaitForTopWindow([](HWND w) { return ClassName(w) == L"#32770" && WindowText(w) == L"Vantrel"; });
+        HWND box = WaitForOwnWindow([](HWND w) { return ClassName(w) == L"#32770" && WindowText(w) == L"Vantrel"; });
         if (!box) return;
         if (text) *text = WindowText(GetDlgItem(box, 0xFFFF));
         PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
