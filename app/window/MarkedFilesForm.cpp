@@ -344,6 +344,8 @@ void TfrmMarkedFiles::Reload() {
     recordsFile_ = list.RecordsFile;
     recordsFailure_ = list.RecordsFailure;
     pendingReport_.insert(pendingReport_.end(), list.NewUnreadable.begin(), list.NewUnreadable.end());
+    // The view's indexes name the old rows: none stays shown until ApplyView below.
+    view_.clear();
     rows_.clear();
     rows_.reserve(list.Files.size());
     for (TMarkedFile& file : list.Files) {
@@ -653,8 +655,9 @@ void TfrmMarkedFiles::UpdateStatus() {
 std::vector<int> TfrmMarkedFiles::SelectedRows() const {
     std::vector<int> rows;
     if (!list_) return rows;
+    // Only rows the view has: while rows are reloaded the control may count more.
     for (int i = ListView_GetNextItem(list_, -1, LVNI_SELECTED); i >= 0; i = ListView_GetNextItem(list_, i, LVNI_SELECTED))
-        rows.push_back(i);
+        if (i < RowCount()) rows.push_back(i);
     return rows;
 }
 
