@@ -36,6 +36,13 @@ fi
     wineserver -w 9>&-
     touch "$WINEPREFIX/.vantrel-ready"
   fi
+  # A program that crashes prints its backtrace and ends, instead of waiting behind
+  # Wine's crash dialog until a test's timeout.
+  if [ ! -f "$WINEPREFIX/.vantrel-nocrashdialog" ]; then
+    wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 9>&-
+    wineserver -w 9>&-
+    touch "$WINEPREFIX/.vantrel-nocrashdialog"
+  fi
 ) 9>"$WINEPREFIX.lock"
 
 # "--init" only prepares the prefix (and display), so a test run starts on a ready prefix.
