@@ -19,6 +19,7 @@
 namespace vantrel {
 
 class TVantrel;
+class TUserMarkerPage;
 
 extern const wchar_t kMainFormClass[];  // "Tfrm_Main"
 extern const wchar_t kTabSheetClass[];  // "TTabSheet": one page of the page control
@@ -55,6 +56,7 @@ enum MainMenuCommand : int {
     kMiMultipleFiles,
     kMiCheckForUpdates,
     kMiAbout,
+    kMiAddMarker,
 };
 
 // The colour swatches of the "Colors" page, in cell order.
@@ -113,6 +115,8 @@ public:
     int ActivePage() const;
     void SetActivePage(int page);
     std::wstring PageCaption(int page) const;
+    // The "My Markers" page (null when it could not be made).
+    TUserMarkerPage* UserMarkers() const { return userMarkers_.get(); }
     // The picker grid of a page (-1: the active page), or null.
     TMarkerGrid* GridOnPage(int page = -1) const;
     bool Busy() const { return FBusy; }
@@ -148,6 +152,8 @@ private:
     void CreateColorsTab();
     void CreateMarkerTabs();
     void AddMarkerTab(const std::wstring& libraryFile, const std::wstring& caption);
+    // "My Markers", after the libraries' pages: the markers of the data folder's "icl".
+    void CreateUserMarkersTab();
     TPage& AddPage(const std::wstring& caption);
     void Command(int id, int code, HWND control);
     void OnInitMenuPopup(HMENU menu);
@@ -194,6 +200,8 @@ private:
     HWND tooltip_ = nullptr;
     ::HICON smallIcon_ = nullptr;
     std::vector<TPage> pages_;
+    std::unique_ptr<TUserMarkerPage> userMarkers_;
+    int userMarkersPage_ = -1;
     // Names chosen in the name box's dialog or dropped on it.
     std::vector<std::wstring> nameBoxFiles_;
 };
