@@ -23,7 +23,7 @@ const wchar_t kPageTitle[] = L"My Markers";
 // Sizes at 96 DPI.
 constexpr int kGap = 6;
 constexpr int kButtonHeight = 25;
-constexpr int kButtonWidths[3] = {96, 75, 75};
+constexpr int kButtonWidth = 75;
 
 }  // namespace
 
@@ -150,11 +150,23 @@ void TUserMarkerPage::Layout() {
         MoveWindow(grid_->Handle(), 0, 0, client.right, std::max(0, buttonsTop - px(kGap)), TRUE);
         grid_->AdjustLayout();
     }
-    int x = 0;
+    // Each button as wide as its caption needs (at least the usual width); all of them
+    // narrower alike when the page is too narrow for that.
     const int ids[3] = {kBtAddMarker, kBtRenameMarker, kBtRemoveMarker};
+    int widths[3] = {};
+    int total = 2 * px(kGap);
     for (int i = 0; i < 3; ++i) {
-        MoveWindow(GetDlgItem(panel_, ids[i]), x, buttonsTop, px(kButtonWidths[i]), px(kButtonHeight), TRUE);
-        x += px(kButtonWidths[i]) + px(kGap);
+        wchar_t caption[64] = L"";
+        GetWindowTextW(GetDlgItem(panel_, ids[i]), caption, 64);
+        widths[i] = std::max<int>(px(kButtonWidth), TextExtent(font_, caption).cx + px(16));
+        total += widths[i];
+    }
+    const int room = std::max<int>(int(client.right), 1);
+    int x = 0;
+    for (int i = 0; i < 3; ++i) {
+        const int width = total > room ? MulDiv(widths[i], room - 2 * px(kGap), total - 2 * px(kGap)) : widths[i];
+        MoveWindow(GetDlgItem(panel_, ids[i]), x, buttonsTop, width, px(kButtonHeight), TRUE);
+        x += width + px(kGap);
     }
 }
 
