@@ -168,7 +168,7 @@ for m in "$APPDATA_DIR"/icl/*; do
 done
 echo "  notes.txt marked with \"Flag\" from the command line, then the marker removed in the window and the file coloured:"
 list "$DEMO/flag.tmp" "$F/notes.txt"
-vantrel -oi "$(winpath "$DEMO/flag.tmp")" "$(winpath "$APPDATA_DIR/icl/User-1.icl")" 0
+vantrel -oi "$(winpath "$DEMO/flag.tmp")" "$(winpath "$(ls "$APPDATA_DIR"/icl/User-1-*.icl)")" 0
 tr -d '\r' < "$F/notes.txt:vantreliconinfo" | sed 's/^/      /'
 mkdir -p "$DEMO/icons/flag"
 scripts/wine-run.sh "build/$PRESET/tools/icontool.exe" export "$(winpath "$F/notes.txt:vantrelicon")" \

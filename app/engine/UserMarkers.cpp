@@ -6,8 +6,10 @@
 #include "markers/IclWriter.h"
 
 #include <windows.h>
+#include <objbase.h>
 
 #include <algorithm>
+#include <cwchar>
 #include <cwctype>
 
 #include "app/common/FileHelpers.h"
@@ -36,18 +38,33 @@ std::wstring FileNameOf(const std::wstring& path) {
     return cut == std::wstring::npos ? path : path.substr(cut + 1);
 }
 
-// The number of a marker file name "User-<digits>.icl", or 0 for any other name.
+// The number of a marker file name "User-<digits>-<8 hex digits>.icl", or 0 for any other.
 unsigned NumberOf(const std::wstring& name) {
-    const std::size_t prefix = wcslen(kPrefix), extension = wcslen(kExtension);
-    if (name.size() <= prefix + extension || name.size() > prefix + extension + 9) return 0;
+    const std::size_t prefix = wcslen(kPrefix), extension = wcslen(kExtension), tag = 9;  // "-" and 8 digits
+    if (name.size() <= prefix + tag + extension || name.size() > prefix + 9 + tag + extension) return 0;
     if (Lower(name.substr(0, prefix)) != Lower(kPrefix) || Lower(name.substr(name.size() - extension)) != kExtension)
         return 0;
+    const std::size_t digitsEnd = name.size() - extension - tag;
+    if (name[digitsEnd] != L'-') return 0;
+    for (std::size_t i = digitsEnd + 1; i < name.size() - extension; ++i)
+        if (!std::iswxdigit(name[i])) return 0;
     unsigned number = 0;
-    for (std::size_t i = prefix; i < name.size() - extension; ++i) {
+    for (std::size_t i = prefix; i < digitsEnd; ++i) {
         if (name[i] < L'0' || name[i] > L'9') return 0;
         number = number * 10 + unsigned(name[i] - L'0');
     }
     return number;
+}
+
+// Eight hex digits that differ from one marker file to the next, so that even a store
+// whose counter was lost (a folder emptied by hand) never makes a name a marked file
+// may still refer to.
+std::wstring UniqueTag() {
+    GUID guid{};
+    if (FAILED(CoCreateGuid(&guid))) guid.Data1 = GetTickCount() ^ (GetCurrentProcessId() << 16);
+    wchar_t text[16] = L"";
+    swprintf(text, 16, L"%08lx", static_cast<unsigned long>(guid.Data1));
+    return text;
 }
 
 std::wstring SourceText(const std::wstring& source) { return L"\"" + source + L"\""; }
@@ -97,7 +114,7 @@ void OpenContainer(const std::wstring& source, const std::vector<std::uint8_t>& 
 TUserMarkers::TUserMarkers(std::wstring folder) : folder_(IncludeTrailingBackslash(folder)) {}
 
 std::wstring TUserMarkers::FileOf(unsigned number) const {
-    return folder_ + kPrefix + std::to_wstring(number) + kExtension;
+    return folder_ + kPrefix + std::to_wstring(number) + L"-" + UniqueTag() + kExtension;
 }
 
 std::vector<TUserMarker> TUserMarkers::List() const {
@@ -271,12 +288,17 @@ TUserMarker TUserMarkers::AddIcon(const TAdvancedIcon& icon, const std::wstring&
     }
     if (!ForceFolder(folder_)) throw EUserMarkerError("The folder \"" + Utf8(folder_) + "\" cannot be created.");
     const unsigned number = NextNumber();
-    // The counter moves on first: a number once taken is never handed out again, also when
-    // the marker's own write fails.
-    const std::string counter = std::to_string(number + 1);
-    WriteReplacing(folder_ + kCounterFile, std::vector<std::uint8_t>(counter.begin(), counter.end()), true);
     TUserMarker marker{FileOf(number), name, number};
     WriteReplacing(marker.File, bytes, false);
+    // The counter moves past the number once the marker is there; a marker whose counter
+    // cannot be written goes again (it was never handed out, so its number may come back).
+    const std::string counter = std::to_string(number + 1);
+    try {
+        WriteReplacing(folder_ + kCounterFile, std::vector<std::uint8_t>(counter.begin(), counter.end()), true);
+    } catch (const EUserMarkerError&) {
+        DeleteFileW(marker.File.c_str());
+        throw;
+    }
     return marker;
 }
 

@@ -1,9 +1,10 @@
 // The user's own markers, kept in the data folder's "icl": one single-icon library per
-// marker, "User-<number>.icl", holding the marker's images and its name.
+// marker, "User-<number>-<tag>.icl", holding the marker's images and its name.
 //
 // A marked file records its marker as a path and an icon index, so a marker's path must
 // never change or come to mean another picture once it was handed out: numbers only grow
-// (the next one is kept in "UserMarkers.next" and is never below the largest file's), a
+// (the next one is kept in "UserMarkers.next" and is never below the largest file's, and
+// a tag of eight random hex digits keeps names apart even when the counter is lost), a
 // marker keeps its file and index 0 for life, renaming rewrites only the name inside the
 // same file, and removal deletes the file, after which files still marked with it are
 // reported as having a missing marker file. Every write goes to a temporary file first

@@ -164,8 +164,9 @@ TEST_F(UserMarkers, PictureAndProgramIconAreStoredAsTheirSourcesAtEachSize) {
     TUserMarkers store(Folder());
     const TUserMarker sun = store.Add(WritePng(files_ / L"quadrants.png", 300, 200), 0, L"Quadrants");
     const TUserMarker pad = store.Add(Notepad(), 0, L"Notepad");
-    EXPECT_EQ(sun.File, Folder() + L"User-1.icl");
-    EXPECT_EQ(pad.File, Folder() + L"User-2.icl");
+    EXPECT_EQ(sun.File.substr(0, sun.File.size() - 13), Folder() + L"User-1");
+    EXPECT_EQ(pad.File.substr(0, pad.File.size() - 13), Folder() + L"User-2");
+    EXPECT_NE(sun.File.substr(sun.File.size() - 13), pad.File.substr(pad.File.size() - 13));
 
     // The PNG at every marker size: the 3:2 picture fitted into the square, its flat
     // quadrants exact away from the edges the filter blends, the bands above and below it
@@ -235,7 +236,7 @@ TEST_F(UserMarkers, MarkedFilesKeepTheirMarkerWhileOthersComeAndGo) {
     ExpectMarkedWith(b, *StoredIcon(pad));
     const std::string infoA = InfoStream(a), iconA = IconStream(a);
     const auto sunBefore = StoredIcon(sun);
-    EXPECT_NE(infoA.find("User-1.icl\r\nOverlayIconIndex=0"), std::string::npos) << infoA;
+    EXPECT_NE(infoA.find(WideToUtf8(sun.File) + "\r\nOverlayIconIndex=0"), std::string::npos) << infoA;
 
     // Others added and removed, one renamed: a's marker keeps its file, picture and index,
     // and a colour change re-composes the same picture.
@@ -257,7 +258,7 @@ TEST_F(UserMarkers, MarkedFilesKeepTheirMarkerWhileOthersComeAndGo) {
     core().FileList = {a};
     core().ApplyColor(255);
     EXPECT_EQ(reports.Shown(), 0) << reports.Text();
-    EXPECT_NE(InfoStream(a).find("User-1.icl"), std::string::npos);
+    EXPECT_NE(InfoStream(a).find(WideToUtf8(sun.File)), std::string::npos);
     EXPECT_NE(IconStream(a), iconA);
 
     // b's marker is gone: its colour change says so and keeps b's icon as it was.
@@ -266,9 +267,9 @@ TEST_F(UserMarkers, MarkedFilesKeepTheirMarkerWhileOthersComeAndGo) {
     core().ApplyColor(255);
     WaitFor([&] { return reports.Shown() == 1; });
     EXPECT_EQ(reports.Shown(), 1);
-    EXPECT_NE(reports.Text().find(L"User-2.icl\" doesn't exist"), std::wstring::npos) << reports.Text();
+    EXPECT_NE(reports.Text().find(pad.File + L"\" doesn't exist"), std::wstring::npos) << reports.Text();
     EXPECT_EQ(IconStream(b), iconB);
-    EXPECT_NE(InfoStream(b).find("User-2.icl"), std::string::npos);
+    EXPECT_NE(InfoStream(b).find(WideToUtf8(pad.File)), std::string::npos);
 }
 
 TEST_F(UserMarkers, BadInputIsRefusedClearlyAndChangesNothing) {

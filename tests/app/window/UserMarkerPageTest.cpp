@@ -55,8 +55,8 @@ protected:
 
 TEST_F(UserMarkerPageTest, AppliesRenamesAndRemovesFromTheGridAndAddsThroughTheDialog) {
     TUserMarkers store(TVantrel::Core().DataFolder + L"icl\\");
-    store.Add(Notepad(), 0, L"First");
-    store.Add(Notepad(), 0, L"Second");
+    const TUserMarker first = store.Add(Notepad(), 0, L"First");
+    const TUserMarker second = store.Add(Notepad(), 0, L"Second");
     const std::wstring file = NewFile(L"a.vtdoc");
     TVantrel::Core().FileList = {file};
     form_ = std::make_unique<Tfrm_Main>();
@@ -74,7 +74,8 @@ TEST_F(UserMarkerPageTest, AppliesRenamesAndRemovesFromTheGridAndAddsThroughTheD
     form_->SetActivePage(page);
     grid->SelectCell(1);
     grid->OnChoose(*grid);
-    EXPECT_NE(InfoStream(file).find("User-1.icl\r\nOverlayIconIndex=0"), std::string::npos) << InfoStream(file);
+    EXPECT_NE(InfoStream(file).find(WideToUtf8(first.File) + "\r\nOverlayIconIndex=0"), std::string::npos)
+        << InfoStream(file);
 
     // Delete asks first: No keeps the marker, Yes removes it.
     grid->SelectCell(2);
@@ -86,7 +87,7 @@ TEST_F(UserMarkerPageTest, AppliesRenamesAndRemovesFromTheGridAndAddsThroughTheD
     SendMessageW(grid->Handle(), WM_KEYDOWN, VK_DELETE, 0);
     yes.join();
     ASSERT_EQ(grid->ItemCount(), 1);
-    EXPECT_FALSE(FileExists(TVantrel::Core().DataFolder + L"icl\\User-2.icl"));
+    EXPECT_FALSE(FileExists(second.File));
 
     // F2 renames the selected marker; its file stays.
     grid->SelectCell(1);
@@ -99,7 +100,7 @@ TEST_F(UserMarkerPageTest, AppliesRenamesAndRemovesFromTheGridAndAddsThroughTheD
     SendMessageW(grid->Handle(), WM_KEYDOWN, VK_F2, 0);
     rename.join();
     EXPECT_EQ(grid->CellName(1), L"Renamed");
-    EXPECT_EQ(grid->Markers.at(0).File, TVantrel::Core().DataFolder + L"icl\\User-1.icl");
+    EXPECT_EQ(grid->Markers.at(0).File, first.File);
 
     // The Add Marker dialog lists the program's icons, proposes its name, refuses a name
     // that cannot be a file name as it is typed, and adds with a good one.
