@@ -84,24 +84,12 @@ TBitmap ResampleBitmap(const TBitmap& source, int width, int height, TAlphaForm 
     CheckSide(height, "height");
     const int sw = source.Width(), sh = source.Height();
 
-    // Premultiplied B, G, R, A as doubles, rows from the top.
-    std::vector<double> in(std::size_t(sw) * std::size_t(sh) * 4);
-    for (int y = 0; y < sh; ++y)
-        for (int x = 0; x < sw; ++x) {
-            const TBgra p = source.GetBgra(x, y);
-            const double a = p.A;
-            const double f = form == TAlphaForm::Straight ? a / 255.0 : 1.0;
-            double* q = &in[(std::size_t(y) * std::size_t(sw) + std::size_t(x)) * 4];
-            q[0] = p.B * f;
-            q[1] = p.G * f;
-            q[2] = p.R * f;
-            q[3] = a;
-        }
-
-    // Horizontal pass into width x sh, then the vertical pass into width x height. The
-    // intermediate values are kept in 0 .. 255 as an 8-bit picture would keep them.
+    // Horizontal pass into width x sh, premultiplying the source's pixels as they are read,
+    // then the vertical pass into width x height. Only the narrow intermediate picture is
+    // held, its values kept in 0 .. 255 as an 8-bit picture would keep them.
+    const bool straight = form == TAlphaForm::Straight;
     const TTaps horizontal = MakeTaps(sw, width);
-    std::vector<double> mid(std::size_t(width) * std::size_t(sh) * 4);
+    std::vector<float> mid(std::size_t(width) * std::size_t(sh) * 4);
     for (int y = 0; y < sh; ++y)
         for (int x = 0; x < width; ++x) {
             double acc[4] = {0, 0, 0, 0};
@@ -109,11 +97,15 @@ TBitmap ResampleBitmap(const TBitmap& source, int width, int height, TAlphaForm 
             const int first = horizontal.First[std::size_t(x)];
             for (int k = 0; k < horizontal.Count[std::size_t(x)]; ++k) {
                 const double w = horizontal.Weights[offset + std::size_t(k)];
-                const double* p = &in[(std::size_t(y) * std::size_t(sw) + std::size_t(first + k)) * 4];
-                for (int c = 0; c < 4; ++c) acc[c] += w * p[c];
+                const TBgra p = source.GetBgra(first + k, y);
+                const double f = straight ? p.A / 255.0 : 1.0;
+                acc[0] += w * p.B * f;
+                acc[1] += w * p.G * f;
+                acc[2] += w * p.R * f;
+                acc[3] += w * p.A;
             }
-            double* q = &mid[(std::size_t(y) * std::size_t(width) + std::size_t(x)) * 4];
-            for (int c = 0; c < 4; ++c) q[c] = std::clamp(acc[c], 0.0, 255.0);
+            float* q = &mid[(std::size_t(y) * std::size_t(width) + std::size_t(x)) * 4];
+            for (int c = 0; c < 4; ++c) q[c] = float(std::clamp(acc[c], 0.0, 255.0));
         }
 
     const TTaps vertical = MakeTaps(sh, height);
@@ -125,7 +117,7 @@ TBitmap ResampleBitmap(const TBitmap& source, int width, int height, TAlphaForm 
             double acc[4] = {0, 0, 0, 0};
             for (int k = 0; k < vertical.Count[std::size_t(y)]; ++k) {
                 const double w = vertical.Weights[offset + std::size_t(k)];
-                const double* p = &mid[(std::size_t(first + k) * std::size_t(width) + std::size_t(x)) * 4];
+                const float* p = &mid[(std::size_t(first + k) * std::size_t(width) + std::size_t(x)) * 4];
                 for (int c = 0; c < 4; ++c) acc[c] += w * p[c];
             }
             // Ringing may leave a colour above its alpha or below zero: premultiplied colours
@@ -135,7 +127,7 @@ TBitmap ResampleBitmap(const TBitmap& source, int width, int height, TAlphaForm 
             TBgra out;
             out.A = alpha;
             if (alpha > 0) {
-                const double f = form == TAlphaForm::Straight ? 255.0 / a : 1.0;
+                const double f = straight ? 255.0 / a : 1.0;
                 const auto channel = [&](double v) {
                     const double premultiplied = std::clamp(v, 0.0, a);
                     return std::uint8_t(std::lround(std::clamp(premultiplied * f, 0.0, 255.0)));

@@ -180,8 +180,15 @@ std::unique_ptr<TAdvancedIcon> TUserMarkers::LoadSource(const std::wstring& sour
                 Refuse(source, "icon number " + std::to_string(iconIndex + 1) + " has no images");
             icon->Assign(*chosen);
         }
-        for (int i = 0; i < icon->Images().Count(); ++i)
-            if (icon->Images()[i]->GetWidth() <= 0) Refuse(source, "an image of the icon has no pixels");
+        for (int i = 0; i < icon->Images().Count(); ++i) {
+            const TSubIcon& image = *icon->Images()[i];
+            if (image.GetWidth() <= 0 || image.GetHeight() <= 0) Refuse(source, "an image of the icon has no pixels");
+            if (std::uint32_t(image.GetWidth()) > MaxMarkerPictureSide ||
+                std::uint32_t(image.GetHeight()) > MaxMarkerPictureSide)
+                Refuse(source, "an image of the icon is too large (" + std::to_string(image.GetWidth()) + " x " +
+                                   std::to_string(image.GetHeight()) + " pixels; at most " +
+                                   std::to_string(MaxMarkerPictureSide) + " on each side)");
+        }
         AddMissingMarkerSizes(*icon);
     } catch (const EUserMarkerError&) {
         throw;
