@@ -159,13 +159,14 @@ int TUserMarkers::SourceIconCount(const std::wstring& source) {
     return library.GetCount();
 }
 
-std::unique_ptr<TAdvancedIcon> TUserMarkers::LoadSource(const std::wstring& source, int iconIndex) {
+std::unique_ptr<TAdvancedIcon> TUserMarkers::LoadSource(const std::wstring& source, int iconIndex,
+                                                        TMarkerPlacement placement) {
     const TSourceKind kind = KindOf(source);
     const std::vector<std::uint8_t> bytes = ReadSource(source);
     auto icon = std::make_unique<TAdvancedIcon>();
     try {
         if (kind == TSourceKind::Png) {
-            MakeIconFromPicture(DecodeMarkerPng(bytes), *icon);
+            MakeIconFromPicture(DecodeMarkerPng(bytes), *icon, placement);
             return icon;
         }
         if (kind == TSourceKind::Ico) {
@@ -180,16 +181,7 @@ std::unique_ptr<TAdvancedIcon> TUserMarkers::LoadSource(const std::wstring& sour
                 Refuse(source, "icon number " + std::to_string(iconIndex + 1) + " has no images");
             icon->Assign(*chosen);
         }
-        for (int i = 0; i < icon->Images().Count(); ++i) {
-            const TSubIcon& image = *icon->Images()[i];
-            if (image.GetWidth() <= 0 || image.GetHeight() <= 0) Refuse(source, "an image of the icon has no pixels");
-            if (std::uint32_t(image.GetWidth()) > MaxMarkerPictureSide ||
-                std::uint32_t(image.GetHeight()) > MaxMarkerPictureSide)
-                Refuse(source, "an image of the icon is too large (" + std::to_string(image.GetWidth()) + " x " +
-                                   std::to_string(image.GetHeight()) + " pixels; at most " +
-                                   std::to_string(MaxMarkerPictureSide) + " on each side)");
-        }
-        AddMissingMarkerSizes(*icon);
+        MakeMarkerFromIcon(*icon, placement);
     } catch (const EUserMarkerError&) {
         throw;
     } catch (const std::exception& e) {
@@ -276,10 +268,11 @@ void TUserMarkers::CheckOwn(const TUserMarker& marker) const {
     if (!FileExists(marker.File)) throw EUserMarkerError("The marker \"" + Utf8(marker.Name) + "\" no longer exists.");
 }
 
-TUserMarker TUserMarkers::Add(const std::wstring& source, int iconIndex, const std::wstring& name) {
+TUserMarker TUserMarkers::Add(const std::wstring& source, int iconIndex, const std::wstring& name,
+                              TMarkerPlacement placement) {
     const std::wstring problem = CheckName(name);
     if (!problem.empty()) throw EUserMarkerError(Utf8(problem));
-    const std::unique_ptr<TAdvancedIcon> icon = LoadSource(source, iconIndex);
+    const std::unique_ptr<TAdvancedIcon> icon = LoadSource(source, iconIndex, placement);
     return AddIcon(*icon, name);
 }
 

@@ -12,6 +12,7 @@
 #pragma once
 
 #include "imaging/IconModel.h"  // before windows.h and its RGB macros
+#include "imaging/MarkerPicture.h"
 
 #include <memory>
 #include <string>
@@ -47,11 +48,15 @@ public:
     // read is listed under its file name, so it can still be removed.
     std::vector<TUserMarker> List() const;
 
-    // The marker icon a source file gives: a PNG scaled to the marker sizes; an ICO file's
-    // images, or those of icon `iconIndex` (a position among its icon groups) of an
-    // executable, DLL or icon library, completed with the marker sizes they lack. Fails
-    // with EUserMarkerError saying what is wrong with the file.
-    static std::unique_ptr<TAdvancedIcon> LoadSource(const std::wstring& source, int iconIndex);
+    // The marker icon a source file gives: a PNG, an ICO file's icon, or icon `iconIndex`
+    // (a position among its icon groups) of an executable, DLL or icon library. As a
+    // badge (the default) the picture, or the icon's largest image, is fitted into the
+    // lower-left box of each marker size; FullSquare keeps a picture that already is an
+    // overlay as it is: a PNG fills the square, an icon keeps its own images, completed
+    // with the marker sizes it lacks. Fails with EUserMarkerError saying what is wrong
+    // with the file.
+    static std::unique_ptr<TAdvancedIcon> LoadSource(const std::wstring& source, int iconIndex,
+                                                     TMarkerPlacement placement = TMarkerPlacement::Badge);
     // The number of icon groups of an executable, DLL or library (1 for PNG and ICO files
     // that can be read); fails like LoadSource for a file that has none.
     static int SourceIconCount(const std::wstring& source);
@@ -66,7 +71,8 @@ public:
     static std::wstring NameFromFile(const std::wstring& source);
 
     // Adds a marker from a source (see LoadSource) with a name; returns it.
-    TUserMarker Add(const std::wstring& source, int iconIndex, const std::wstring& name);
+    TUserMarker Add(const std::wstring& source, int iconIndex, const std::wstring& name,
+                    TMarkerPlacement placement = TMarkerPlacement::Badge);
     // Adds a marker from an icon already made.
     TUserMarker AddIcon(const TAdvancedIcon& icon, const std::wstring& name);
     // Gives a marker another name; its file, index and picture stay.

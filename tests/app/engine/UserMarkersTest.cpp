@@ -2,9 +2,11 @@
 // program, marked on files through the engine and checked pixel by pixel; references that
 // stay put while other markers come and go; refusals that leave the store as it was.
 #include "imaging/IconLibrary.h"  // the imaging headers before windows.h
+#include "imaging/MarkerGeometry.h"
 #include "imaging/MarkerPicture.h"
 #include "imaging/OverlayCompose.h"
 #include "imaging/PngCodec.h"
+#include "imaging/Resample.h"
 
 #include "app/engine/UserMarkers.h"
 
@@ -160,53 +162,81 @@ protected:
 
 }  // namespace
 
-TEST_F(UserMarkers, PictureAndProgramIconAreStoredAsTheirSourcesAtEachSize) {
+namespace {
+
+// Each image of a stored marker is `source` fitted (proportions kept, centred) into the
+// badge's lower-left box, or into the whole square: inside, the source scaled to that
+// size; outside, fully transparent.
+void ExpectFittedIntoBox(const TAdvancedIcon& stored, const TBitmap& source, bool badge) {
+    ASSERT_EQ(stored.Images().Count(), 5);
+    for (int k = 0; k < 5; ++k) {
+        const int size = kMarkerPictureSizes[k];
+        const TSubIcon& image = *stored.Images()[k];
+        ASSERT_EQ(image.GetWidth(), size);
+        EXPECT_EQ(image.GetBitDepth(), 32);
+        const int box = badge ? MarkerBadgeSize(size) : size, boxTop = badge ? size - box : 0;
+        const int w = source.Width(), h = source.Height();
+        const int fw = w >= h ? box : (w * box + h / 2) / h, fh = h >= w ? box : (h * box + w / 2) / w;
+        const int left = (box - fw) / 2, top = boxTop + (box - fh) / 2;
+        const TBitmap want = ResampleBitmap(source, fw, fh), pixels = IconImageToBgra(image);
+        int shown = 0;
+        for (int y = 0; y < size; ++y)
+            for (int x = 0; x < size; ++x) {
+                const TBgra p = pixels.GetBgra(x, y);
+                if (x < left || x >= left + fw || y < top || y >= top + fh) {
+                    EXPECT_EQ(p.A, 0) << size << ": " << x << "," << y;
+                    continue;
+                }
+                const TBgra q = want.GetBgra(x - left, y - top);
+                EXPECT_NEAR(p.A, q.A, 1) << size << ": " << x << "," << y;
+                if (q.A > 8) {
+                    ++shown;
+                    EXPECT_NEAR(p.R, q.R, 1) << size << ": " << x << "," << y;
+                    EXPECT_NEAR(p.G, q.G, 1);
+                    EXPECT_NEAR(p.B, q.B, 1);
+                }
+            }
+        EXPECT_GT(shown, fw * fh / 3) << size;
+    }
+}
+
+TBitmap Largest(const TAdvancedIcon& icon) {
+    const TSubIcon* largest = nullptr;
+    for (int i = 0; i < icon.Images().Count(); ++i)
+        if (!largest || icon.Images()[i]->GetWidth() > largest->GetWidth() ||
+            (icon.Images()[i]->GetWidth() == largest->GetWidth() &&
+             icon.Images()[i]->GetBitDepth() > largest->GetBitDepth()))
+            largest = icon.Images()[i];
+    const TBitmap pixels = IconImageToBgra(*largest);
+    return pixels.BitCount() == 32 ? pixels : pixels.ConvertTo(32);
+}
+
+}  // namespace
+
+TEST_F(UserMarkers, PicturesBecomeBadgesInTheLowerLeftOrStayAsTheyAre) {
     TUserMarkers store(Folder());
-    const TUserMarker sun = store.Add(WritePng(files_ / L"quadrants.png", 300, 200), 0, L"Quadrants");
+    const std::wstring png = WritePng(files_ / L"quadrants.png", 300, 200);
+    const TUserMarker sun = store.Add(png, 0, L"Quadrants");
     const TUserMarker pad = store.Add(Notepad(), 0, L"Notepad");
     EXPECT_EQ(sun.File.substr(0, sun.File.size() - 13), Folder() + L"User-1");
     EXPECT_EQ(pad.File.substr(0, pad.File.size() - 13), Folder() + L"User-2");
     EXPECT_NE(sun.File.substr(sun.File.size() - 13), pad.File.substr(pad.File.size() - 13));
 
-    // The PNG at every marker size: the 3:2 picture fitted into the square, its flat
-    // quadrants exact away from the edges the filter blends, the bands above and below it
-    // transparent.
-    const auto picture = StoredIcon(sun);
-    ASSERT_EQ(picture->Images().Count(), 5);
-    for (int k = 0; k < 5; ++k) {
-        const int size = kMarkerPictureSizes[k];
-        const TSubIcon* image = picture->Images()[k];
-        ASSERT_EQ(image->GetWidth(), size);
-        EXPECT_EQ(image->GetBitDepth(), 32);
-        const TBitmap pixels = IconImageToBgra(*image);
-        // The filter reaches about three pixels of the result across each edge.
-        const int h = (200 * size + 150) / 300, top = (size - h) / 2, margin = 4 + size / 64;
-        for (int y = 0; y < size; ++y)
-            for (int x = 0; x < size; ++x) {
-                const TBgra p = pixels.GetBgra(x, y);
-                if (y < top || y >= top + h) {
-                    EXPECT_EQ(p.A, 0) << size << ": " << x << "," << y;
-                    continue;
-                }
-                const int sx = x * 256 / size, sy = (y - top) * 256 / h;
-                const bool nearEdge = std::abs(x - size / 2) < margin || std::abs(y - top - h / 2) < margin ||
-                                      x < margin || x >= size - margin || y - top < margin || y >= top + h - margin;
-                if (nearEdge) continue;
-                const TBgra want = Quadrant(sx, sy, 256);
-                EXPECT_NEAR(p.A, want.A, 1) << size << ": " << x << "," << y;
-                if (want.A) {
-                    EXPECT_NEAR(p.R, want.R, 1) << size << ": " << x << "," << y;
-                    EXPECT_NEAR(p.G, want.G, 1);
-                    EXPECT_NEAR(p.B, want.B, 1);
-                }
-            }
-    }
-
-    // The program's icon: each of its own images unchanged, and every marker size there.
+    // By default the PNG and the program's largest icon image are badges: fitted into the
+    // box the built-in markers use at each size, transparent elsewhere.
+    TBitmap quadrants(300, 200, 32);
+    for (int y = 0; y < 200; ++y)
+        for (int x = 0; x < 300; ++x) quadrants.SetBgra(x, y, Quadrant(x * 256 / 300, y * 256 / 200, 256));
+    ExpectFittedIntoBox(*StoredIcon(sun), quadrants, true);
     TIconLibrary notepad;
     ASSERT_TRUE(notepad.Open(std::filesystem::path(Notepad())));
     const TAdvancedIcon& source = *notepad.GetIcon(0);
-    const auto stored = StoredIcon(pad);
+    ExpectFittedIntoBox(*StoredIcon(pad), Largest(source), true);
+
+    // As it is (an overlay already): the PNG fills the square, the program's icon keeps
+    // each of its own images unchanged and gains every marker size.
+    ExpectFittedIntoBox(*StoredIcon(store.Add(png, 0, L"Whole", TMarkerPlacement::FullSquare)), quadrants, false);
+    const auto stored = StoredIcon(store.Add(Notepad(), 0, L"Whole pad", TMarkerPlacement::FullSquare));
     ASSERT_GE(stored->Images().Count(), source.Images().Count());
     for (int i = 0; i < source.Images().Count(); ++i) {
         EXPECT_EQ(stored->Images()[i]->GetWidth(), source.Images()[i]->GetWidth());
@@ -216,7 +246,7 @@ TEST_F(UserMarkers, PictureAndProgramIconAreStoredAsTheirSourcesAtEachSize) {
     for (int size : kMarkerPictureSizes) EXPECT_NE(ImageOfSize(*stored, size), nullptr) << size;
 
     const auto listed = store.List();
-    ASSERT_EQ(listed.size(), 2u);
+    ASSERT_EQ(listed.size(), 4u);
     EXPECT_EQ(listed[0].Name, L"Quadrants");
     EXPECT_EQ(listed[1].Name, L"Notepad");
 }
