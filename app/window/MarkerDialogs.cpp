@@ -142,7 +142,8 @@ struct TMarkerDialog {
             } else {
                 const int icon = SelectedIcon();
                 if (icon < 0) return;
-                Added = Store->Add(Source, icon, name);
+                const bool asItIs = SendMessageW(Item(kMdAsItIs), BM_GETCHECK, 0, 0) == BST_CHECKED;
+                Added = Store->Add(Source, icon, name, asItIs ? TMarkerPlacement::FullSquare : TMarkerPlacement::Badge);
             }
         } catch (const std::exception& e) {
             MessageBoxW(Window, Utf8ToWide(e.what()).c_str(), Rename ? kRenameTitle : kAddTitle, MB_OK | MB_ICONERROR);
@@ -218,7 +219,8 @@ bool RunMarkerDialog(HWND owner, TMarkerDialog& state, int count) {
     state.Font = CreateMessageFont(state.Dpi);
     state.IconSize = px(48);
 
-    // Rows at 96 DPI: the file, the icons (an add only), the name and its problem, the buttons.
+    // Rows at 96 DPI: the file, the icons and the check box (an add only), the name and its
+    // problem, the buttons.
     const int margin = px(11), labelWidth = std::max<int>(px(44), TextExtent(state.Font, L"&Name:").cx + px(8));
     const int line = TextExtent(state.Font, L"Ag").cy;
     const int clientWidth = px(360);
@@ -229,7 +231,8 @@ bool RunMarkerDialog(HWND owner, TMarkerDialog& state, int count) {
     if (!state.Rename) y += buttonHeight + px(8);
     const int iconsLabelY = y;
     const int iconsY = y + line + px(4), iconsHeight = px(150);
-    if (!state.Rename) y = iconsY + iconsHeight + px(10);
+    const int asItIsY = iconsY + iconsHeight + px(8), checkHeight = std::max(px(17), line + px(4));
+    if (!state.Rename) y = asItIsY + checkHeight + px(8);
     const int nameY = y;
     const int problemY = nameY + editHeight + px(4);
     const int buttonsY = problemY + line + px(10);
@@ -262,6 +265,11 @@ bool RunMarkerDialog(HWND owner, TMarkerDialog& state, int count) {
         state.Images = ImageList_Create(state.IconSize, state.IconSize, ILC_COLOR32 | ILC_MASK, 8, 8);
         SendMessageW(list, LVM_SETIMAGELIST, LVSIL_NORMAL, reinterpret_cast<LPARAM>(state.Images));
         SendMessageW(list, LVM_SETICONSPACING, 0, MAKELPARAM(state.IconSize + px(28), state.IconSize + line * 2 + px(10)));
+        // Off by default: a picture becomes a badge in the lower left, as the built-in markers
+        // are. Its text is also its accessible name.
+        AddControl(hwnd, L"BUTTON", L"&Use the picture as it is (it is already an overlay)",
+                   BS_AUTOCHECKBOX | WS_TABSTOP, margin, asItIsY, clientWidth - 2 * margin, checkHeight, kMdAsItIs,
+                   state.Font);
     }
     AddControl(hwnd, L"STATIC", L"&Name:", SS_LEFT, margin, nameY + px(3), labelWidth, line, -1, state.Font);
     HWND name = AddControl(hwnd, L"EDIT", L"", ES_AUTOHSCROLL | WS_TABSTOP, fieldX, nameY, fieldWidth, editHeight,

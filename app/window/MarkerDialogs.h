@@ -1,5 +1,6 @@
 // The dialogs of the "My Markers" page: "Add Marker" (the picture file, for executables,
-// DLLs and icon libraries the icon to take, and the marker's name) and "Rename Marker".
+// DLLs and icon libraries the icon to take, whether the picture is a badge in the lower
+// left or already an overlay taken as it is, and the marker's name) and "Rename Marker".
 #pragma once
 
 #include "app/engine/UserMarkers.h"  // imaging headers before windows.h
@@ -20,6 +21,7 @@ enum MarkerDialogControl : int {
     kMdIcons,         // the icons of the file (list view)
     kMdName,          // the name box
     kMdProblem,       // what is wrong with the name, or empty
+    kMdAsItIs,        // "Use the picture as it is": the whole square, not a badge (check box)
 };
 
 // The file types a marker can be made from, for open dialogs.
