@@ -47,6 +47,10 @@ struct TMarkerDialog {
     HWND Focused = nullptr;
     HFONT Font = nullptr;
     HIMAGELIST Images = nullptr;
+    static constexpr int kNotDecoded = -2;
+    std::vector<int> Previews;                // image list position per icon, or kNotDecoded
+    bool Container = false;                   // the source holds several icons
+    std::unique_ptr<TAdvancedIcon> Picture;   // a PNG's or ICO's picture, read for its preview
     int Dpi = 96;
     int IconSize = 48;
 
@@ -64,61 +68,75 @@ struct TMarkerDialog {
         EnableWindow(Item(IDOK), problem.empty());
     }
 
-    // Fills the icon list with the pictures of a file that SourceIconCount accepted.
+    // Shows the icons of a file that SourceIconCount accepted. The list holds no items of
+    // its own (owner data): it asks for each item's text and picture as it draws it, so
+    // only the icons in view are decoded, each once, however many the file holds.
     void LoadSource(const std::wstring& source, int count) {
         Source = source;
         SetWindowTextW(Item(kMdFile), source.c_str());
         HWND list = Item(kMdIcons);
-        SendMessageW(list, LVM_DELETEALLITEMS, 0, 0);
         ImageList_RemoveAll(Images);
-        const bool container = TUserMarkers::IsIconContainer(source);
-        std::unique_ptr<TAdvancedIcon> picture;
-        if (!container) {
-            try {
-                picture = TUserMarkers::LoadSource(source, 0);
-            } catch (const std::exception&) {
-                picture.reset();
-            }
-        }
-        for (int i = 0; i < count; ++i) {
-            THiResIcon preview;
-            if (container) {
-                preview = LoadIconPicture(source, i, IconSize);
-            } else if (picture) {
-                // The smallest image at least as large as the preview, else the largest.
-                const TSubIcon* best = nullptr;
-                for (int k = 0; k < picture->Images().Count(); ++k) {
-                    const TSubIcon* image = picture->Images()[k];
-                    const bool fits = image->GetWidth() >= IconSize;
-                    if (!best || (fits && (best->GetWidth() < IconSize || image->GetWidth() < best->GetWidth())) ||
-                        (!fits && best->GetWidth() < IconSize && image->GetWidth() > best->GetWidth()))
-                        best = image;
-                }
-                if (best) preview = *best->CreatePicture();
-            }
-            int image = -1;
-            if (::HICON handle = HiconFromPicture(preview)) {
-                image = ImageList_AddIcon(Images, handle);
-                DestroyIcon(handle);
-            }
-            const std::wstring text = container ? L"Icon " + std::to_wstring(i + 1) : std::wstring(L"Picture");
-            LVITEMW item{};
-            item.mask = LVIF_TEXT | LVIF_IMAGE;
-            item.iItem = i;
-            item.iImage = image;
-            item.pszText = const_cast<wchar_t*>(text.c_str());
-            SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
-        }
+        Container = TUserMarkers::IsIconContainer(source);
+        Picture.reset();
+        Previews.assign(std::size_t(std::max(count, 0)), kNotDecoded);
+        SendMessageW(list, LVM_SETITEMCOUNT, WPARAM(Previews.size()), 0);
+        SendMessageW(list, LVM_ENSUREVISIBLE, 0, FALSE);
         LVITEMW state{};
         state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
         state.state = LVIS_SELECTED | LVIS_FOCUSED;
         SendMessageW(list, LVM_SETITEMSTATE, 0, reinterpret_cast<LPARAM>(&state));
+        InvalidateRect(list, nullptr, TRUE);
         if (!NameEdited) {
             Filling = true;
             SetWindowTextW(Item(kMdName), TUserMarkers::NameFromFile(source).c_str());
             Filling = false;
         }
         Check();
+    }
+
+    // The image list position of item i's picture, decoded on first use; -1 for none.
+    int PreviewOf(int i) {
+        if (i < 0 || std::size_t(i) >= Previews.size()) return -1;
+        int& slot = Previews[std::size_t(i)];
+        if (slot != kNotDecoded) return slot;
+        slot = -1;
+        THiResIcon preview;
+        if (Container) {
+            preview = LoadIconPicture(Source, i, IconSize);
+        } else {
+            // A PNG or ICO file: its picture as it is, the one image best for the preview.
+            if (!Picture) {
+                try {
+                    Picture = TUserMarkers::LoadSource(Source, 0, TMarkerPlacement::FullSquare);
+                } catch (const std::exception&) {
+                    Picture = std::make_unique<TAdvancedIcon>();
+                }
+            }
+            // The smallest image at least as large as the preview, else the largest.
+            const TSubIcon* best = nullptr;
+            for (int k = 0; k < Picture->Images().Count(); ++k) {
+                const TSubIcon* image = Picture->Images()[k];
+                const bool fits = image->GetWidth() >= IconSize;
+                if (!best || (fits && (best->GetWidth() < IconSize || image->GetWidth() < best->GetWidth())) ||
+                    (!fits && best->GetWidth() < IconSize && image->GetWidth() > best->GetWidth()))
+                    best = image;
+            }
+            if (best) preview = *best->CreatePicture();
+        }
+        if (::HICON handle = HiconFromPicture(preview)) {
+            slot = ImageList_AddIcon(Images, handle);
+            DestroyIcon(handle);
+        }
+        return slot;
+    }
+
+    // An item's text and picture, as the list asks for them.
+    void FillItem(LVITEMW& item) {
+        if (item.mask & LVIF_TEXT && item.pszText && item.cchTextMax > 0) {
+            const std::wstring text = Container ? L"Icon " + std::to_wstring(item.iItem + 1) : std::wstring(L"Picture");
+            lstrcpynW(item.pszText, text.c_str(), item.cchTextMax);
+        }
+        if (item.mask & LVIF_IMAGE) item.iImage = PreviewOf(item.iItem);
     }
 
     void Browse() {
@@ -192,7 +210,9 @@ LRESULT CALLBACK MarkerDialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
             case WM_NOTIFY: {
                 const auto* header = reinterpret_cast<const NMHDR*>(lParam);
                 if (header->idFrom == UINT_PTR(kMdIcons)) {
-                    if (header->code == LVN_ITEMCHANGED) state->Check();
+                    if (header->code == LVN_GETDISPINFOW)
+                        state->FillItem(reinterpret_cast<NMLVDISPINFOW*>(lParam)->item);
+                    if (header->code == LVN_ITEMCHANGED || header->code == LVN_ODSTATECHANGED) state->Check();
                     if (header->code == NM_DBLCLK && IsWindowEnabled(state->Item(IDOK))) state->Accept();
                 }
                 break;
@@ -260,7 +280,8 @@ bool RunMarkerDialog(HWND owner, TMarkerDialog& state, int count) {
         AddControl(hwnd, L"STATIC", L"&Icon:", SS_LEFT, margin, iconsLabelY, clientWidth - 2 * margin, line, -1,
                    state.Font);
         HWND list = AddControl(hwnd, WC_LISTVIEWW, L"",
-                               LVS_ICON | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_AUTOARRANGE | WS_TABSTOP | WS_BORDER,
+                               LVS_ICON | LVS_OWNERDATA | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_AUTOARRANGE |
+                                   WS_TABSTOP | WS_BORDER,
                                margin, iconsY, clientWidth - 2 * margin, iconsHeight, kMdIcons, state.Font);
         state.Images = ImageList_Create(state.IconSize, state.IconSize, ILC_COLOR32 | ILC_MASK, 8, 8);
         SendMessageW(list, LVM_SETIMAGELIST, LVSIL_NORMAL, reinterpret_cast<LPARAM>(state.Images));

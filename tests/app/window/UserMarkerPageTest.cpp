@@ -2,11 +2,13 @@
 // marker, Delete asks before it removes, F2 renames, and the Add Marker dialog checks the
 // name as it is typed.
 #include "imaging/IconHandle.h"  // the imaging headers before windows.h
+#include "imaging/IconLibrary.h"
 
 #include "app/window/MainForm.h"
 
 #include <commctrl.h>
 
+#include <cstdio>
 #include <thread>
 
 #include "app/common/FileHelpers.h"
@@ -108,9 +110,13 @@ TEST_F(UserMarkerPageTest, AppliesRenamesAndRemovesFromTheGridAndAddsThroughTheD
     int listed = -1;
     std::wstring proposed, problem;
     bool refusedOk = false;
+    LRESULT asItIsAtFirst = -1;
     std::thread add([&] {
         HWND dialog = WaitForClass(kAddMarkerClass);
         if (!dialog) return;
+        // "Use the picture as it is" is off at first; checked, the icon keeps its images.
+        asItIsAtFirst = SendMessageW(GetDlgItem(dialog, kMdAsItIs), BM_GETCHECK, 0, 0);
+        SendMessageW(GetDlgItem(dialog, kMdAsItIs), BM_CLICK, 0, 0);
         listed = int(SendMessageW(GetDlgItem(dialog, kMdIcons), LVM_GETITEMCOUNT, 0, 0));
         proposed = WindowText(GetDlgItem(dialog, kMdName));
         SetWindowTextW(GetDlgItem(dialog, kMdName), L"a/b");
@@ -127,8 +133,59 @@ TEST_F(UserMarkerPageTest, AppliesRenamesAndRemovesFromTheGridAndAddsThroughTheD
     EXPECT_EQ(proposed, L"notepad");
     EXPECT_NE(problem.find(L"cannot hold"), std::wstring::npos) << WideToUtf8(problem);
     EXPECT_TRUE(refusedOk);
+    EXPECT_EQ(asItIsAtFirst, BST_UNCHECKED);
     EXPECT_EQ(added.Number, 3u);
+    TIconLibrary source, stored;
+    ASSERT_TRUE(source.Open(std::filesystem::path(Notepad())) && stored.Open(std::filesystem::path(added.File)));
+    ASSERT_GE(stored.GetIcon(0)->Images().Count(), source.GetIcon(0)->Images().Count());
+    EXPECT_EQ(IconImageToBgra(*stored.GetIcon(0)->Images()[0]), IconImageToBgra(*source.GetIcon(0)->Images()[0]));
     form_->UserMarkers()->Reload(added.Number);
     EXPECT_EQ(grid->ItemCount(), 2);
     EXPECT_EQ(grid->SelectedMarker()->Name, L"Pad");
+}
+
+// Shell32 holds a few hundred icons: the Add Marker dialog must open and answer at once,
+// decoding only the icons it shows, and still list all of them.
+TEST_F(UserMarkerPageTest, AddMarkerDialogOnALargeLibraryOpensAtOnce) {
+    const std::wstring shell32 = GetEnvVar(L"SystemRoot") + L"\\system32\\shell32.dll";
+    TVantrel::Core().FileList = {NewFile(L"a.vtdoc")};
+    form_ = std::make_unique<Tfrm_Main>();
+    form_->Create();
+    form_->Show();
+    Pump();
+    const DWORD counting = GetTickCount();
+    const int icons = TUserMarkers::SourceIconCount(shell32);
+    std::printf("counting the icons of shell32.dll: %lu ms\n", static_cast<unsigned long>(GetTickCount() - counting));
+    ASSERT_GT(icons, 100);
+    const DWORD start = GetTickCount();
+    DWORD answered = 0;
+    int listed = -1, decoded = -1, decodedAtEnd = -1;
+    std::thread watch([&] {
+        HWND dialog = WaitForClass(kAddMarkerClass);
+        if (!dialog) return;
+        DWORD_PTR result = 0;
+        if (SendMessageTimeoutW(dialog, WM_NULL, 0, 0, SMTO_NORMAL, 20000, &result)) answered = GetTickCount();
+        HWND list = GetDlgItem(dialog, kMdIcons);
+        listed = int(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+        UpdateWindow(list);
+        const auto images = reinterpret_cast<HIMAGELIST>(SendMessageW(list, LVM_GETIMAGELIST, LVSIL_NORMAL, 0));
+        decoded = ImageList_GetImageCount(images);
+        // The last icon, brought into view, is decoded then.
+        SendMessageW(list, LVM_ENSUREVISIBLE, WPARAM(listed - 1), FALSE);
+        UpdateWindow(list);
+        decodedAtEnd = ImageList_GetImageCount(images);
+        PressButton(dialog, IDCANCEL);
+    });
+    TUserMarkers store(TVantrel::Core().DataFolder + L"icl\\");
+    EXPECT_FALSE(ShowAddMarkerDialog(form_->Handle(), store, shell32, nullptr));
+    watch.join();
+    ASSERT_NE(answered, 0u);
+    const DWORD took = answered - start;
+    std::printf("Add Marker dialog on shell32.dll (%d icons): shown and answering after %lu ms\n", icons,
+                static_cast<unsigned long>(took));
+    EXPECT_EQ(listed, icons);
+    EXPECT_GT(decoded, 0) << "the icons in view are shown";
+    EXPECT_LT(decoded, icons / 2) << "only the icons in view are decoded";
+    EXPECT_GT(decodedAtEnd, decoded);
+    EXPECT_LT(took, 400u);
 }
