@@ -1,6 +1,7 @@
 // Writes the seed corpus for the ICO fuzz target: small icons made with the icon model
 // itself, covering DIB entries at every depth, PNG entries of every colour kind, a cursor,
-// a 256-pixel entry and a few damaged files.
+// a 256-pixel entry and a few damaged files. With a second folder it also writes PNG
+// files of every colour kind and shape there, for the marker picture target.
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -46,8 +47,8 @@ std::vector<std::uint8_t> IconWithEntry(const std::vector<std::uint8_t>& data, s
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: make_ico_seeds <folder>\n");
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: make_ico_seeds <folder> [<png folder>]\n");
         return 2;
     }
     const fs::path folder = argv[1];
@@ -97,6 +98,16 @@ int main(int argc, char** argv) {
     std::vector<std::uint8_t> looped = all.SaveToBytes();
     looped[6 + 16 + 12] = 6;
     Write(folder, "offset-into-directory.ico", looped);
+    if (argc == 3) {
+        // Pictures as the Add Marker dialog takes them: wide, tall, one pixel, RGB, palette.
+        const fs::path pngs = argv[2];
+        fs::create_directories(pngs);
+        Write(pngs, "rgba-wide.png", EncodePngRgba(Picture(9, 4, 32)));
+        Write(pngs, "rgba-tall.png", EncodePngRgba(Picture(3, 12, 32)));
+        Write(pngs, "rgba-pixel.png", EncodePngRgba(Picture(1, 1, 32)));
+        Write(pngs, "rgb.png", EncodePngRgb(Picture(8, 8, 24)));
+        Write(pngs, "palette.png", EncodePngPalette(4, 4, indices, palette, alpha));
+    }
     std::printf("seeds written to %s\n", folder.string().c_str());
     return 0;
 }

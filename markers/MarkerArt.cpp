@@ -6,6 +6,7 @@
 #include <numbers>
 
 #include "imaging/Error.h"
+#include "imaging/MarkerGeometry.h"
 
 namespace vantrel {
 
@@ -137,17 +138,6 @@ const std::vector<Design>& AllDesigns() {
     return designs;
 }
 
-// The sign's box: large enough to read at 16 pixels, a quarter of the area at 256.
-int SignSize(int size) {
-    switch (size) {
-        case 16: return 11;
-        case 24: return 15;
-        case 32: return 19;
-        case 48: return 27;
-        default: return int(std::lround(size * 0.56));
-    }
-}
-
 double Coverage(const Shape& s, double x0, double y0, double px, int samples) {
     int in = 0;
     for (int j = 0; j < samples; ++j)
@@ -176,8 +166,8 @@ TBitmap DrawMarker(int index, int size) {
     if (index < 0 || std::size_t(index) >= AllDesigns().size()) throw Error("No such marker");
     const Design& d = AllDesigns()[std::size_t(index)];
     TBitmap bitmap(size, size, 32);
-    const int box = SignSize(size);
-    const int left = 0, top = size - box;
+    const int box = MarkerBadgeSize(size);
+    const int left = MarkerBadgeLeft(size), top = MarkerBadgeTop(size);
     const double px = 1.0 / box;  // one pixel in badge units
     // A dark rim of about one pixel (thinner, relatively, on large pictures) keeps the sign
     // readable over light and dark icons alike.

@@ -144,6 +144,45 @@ shots marked "$W\\marked-files.bmp" close
 wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1
 shots page 1 shot "$W\\dpi144.bmp" marked "$W\\marked-files-dpi144.bmp" close
 wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f >/dev/null 2>&1
+
+echo "== My Markers: a PNG drawn here and icons of Wine's programs added as markers in the window"
+rm -rf "$APPDATA_DIR/icl"
+# A flag on a pole, 3:2, with a soft shadow: a picture of no marker size, with alpha.
+/usr/bin/python3 - "$F/flag.png" <<'PY'
+import sys
+from PIL import Image, ImageDraw
+im = Image.new("RGBA", (360, 240), (0, 0, 0, 0))
+d = ImageDraw.Draw(im)
+d.ellipse((40, 200, 200, 236), fill=(0, 0, 0, 70))
+d.rectangle((60, 20, 76, 220), fill=(90, 60, 40, 255))
+d.polygon([(76, 24), (330, 60), (76, 140)], fill=(230, 40, 60, 255))
+d.polygon([(76, 60), (250, 72), (76, 104)], fill=(255, 200, 40, 230))
+im.save(sys.argv[1])
+PY
+list "$SELECTED" "$F/report.txt" "$F/settings.ini" "$F/letter.rtf"
+shots addmarker "$(winpath "$F/flag.png")" "Flag" "$W\\add-marker-png.bmp" \
+  addmarker 'C:\windows\system32\notepad.exe' "Notepad" "$W\\add-marker-exe.bmp" \
+  addmarker 'C:\windows\system32\winemine.exe' "Mine" - shot "$W\\my-markers.bmp" \
+  menu 2 shot "$W\\my-markers-menu.bmp" close
+wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1
+shots addmarker 'C:\windows\system32\shell32.dll' "Shell" "$W\\dpi144-add-marker.bmp" \
+  shot "$W\\dpi144-my-markers.bmp" close
+wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f >/dev/null 2>&1
+echo "  the data folder's icl:"
+for m in "$APPDATA_DIR"/icl/*; do
+  echo "      $(basename "$m") $(stat -c %s "$m") bytes$(case "$m" in *.icl) printf ': '; scripts/wine-run.sh "build/$PRESET/tools/icontool.exe" names "$(winpath "$m")" 2>/dev/null | tr -d '\r' | tr '\n' ' ';; esac)"
+done
+echo "  notes.txt marked with \"Flag\" from the command line, then the marker removed in the window and the file coloured:"
+list "$DEMO/flag.tmp" "$F/notes.txt"
+vantrel -oi "$(winpath "$DEMO/flag.tmp")" "$(winpath "$(ls "$APPDATA_DIR"/icl/User-1-*.icl)")" 0
+tr -d '\r' < "$F/notes.txt:vantreliconinfo" | sed 's/^/      /'
+mkdir -p "$DEMO/icons/flag"
+scripts/wine-run.sh "build/$PRESET/tools/icontool.exe" export "$(winpath "$F/notes.txt:vantrelicon")" \
+  "$(winpath "$DEMO/icons/flag")" >/dev/null 2>&1 || true
+echo "      its icon as PNG: $DEMO/icons/flag/"
+shots page 2 remove 1 "$W\\remove-question.bmp" shot "$W\\my-markers-removed.bmp" close
+list "$DEMO/flag.tmp" "$F/notes.txt"
+vantrel -ci "$(winpath "$DEMO/flag.tmp")" 16748891
 for b in "$DEMO/window"/*.bmp; do
   [ -f "$b" ] && convert "$b" "${b%.bmp}.png" 2>/dev/null && rm -f "$b"
 done

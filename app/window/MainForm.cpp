@@ -14,6 +14,7 @@
 #include "app/engine/VantrelClass.h"
 #include "app/registration/RegisterIconHandlerUnit.h"
 #include "app/window/DialogSupport.h"
+#include "app/window/UserMarkerPage.h"
 #include "app/window/Dialogs.h"
 #include "app/window/MarkedFilesForm.h"
 #include "app/window/WindowDpi.h"
@@ -214,6 +215,7 @@ void Tfrm_Main::FormCreate() {
     FIconsStorage->SetProgramIconFolder(std::filesystem::path(programFolder + L"icl\\"));
     CreateColorsTab();
     CreateMarkerTabs();
+    CreateUserMarkersTab();
     TabCtrl_SetCurSel(GetDlgItem(hwnd_, kPcMarks), 0);
     SetMultipleMode(ListCount(list) > 1);
     FBusy = false;
@@ -240,6 +242,7 @@ void Tfrm_Main::CreateMenus() {
     actionMenu_ = CreatePopupMenu();
     AppendMenuW(actionMenu_, MF_STRING, kApplyIconChange1, L"Apply Icon Change");
     AppendMenuW(actionMenu_, MF_STRING, kMiResetDefaultIcon, L"Restore Default icon for Chosen File(s)");
+    AppendMenuW(actionMenu_, MF_STRING, kMiAddMarker, L"Add Marker...");
     AppendMenuW(actionMenu_, MF_SEPARATOR, 0, nullptr);
     AppendMenuW(actionMenu_, MF_STRING, kMiRefreshExplorer, L"Refresh System Icons");
     AppendMenuW(actionMenu_, MF_STRING, kMiMarkedFiles, L"Marked Files...");
@@ -351,6 +354,17 @@ void Tfrm_Main::AddMarkerTab(const std::wstring& libraryFile, const std::wstring
     auto grid = std::make_unique<TOverlayGrid>(libraryFile);
     grid->CreateWindowIn(page.Sheet, kFirstGrid + int(pages_.size()) - 1);
     grid->OnChoose = [this](TMarkerGrid& chosen) { ApplyOverlayGrid(static_cast<TOverlayGrid&>(chosen)); };
+    page.Grid = std::move(grid);
+}
+
+void Tfrm_Main::CreateUserMarkersTab() {
+    FIconsStorage->SetUserIconFolder(std::filesystem::path(FEngine->DataFolder + L"icl\\"));
+    TPage& page = AddPage(L"My Markers");
+    userMarkersPage_ = int(pages_.size()) - 1;
+    userMarkers_ = std::make_unique<TUserMarkerPage>(FIconsStorage->UserIconFolder().wstring());
+    auto grid = userMarkers_->Create(page.Sheet, kFirstGrid + userMarkersPage_);
+    grid->OnChoose = [this](TMarkerGrid& chosen) { ApplyOverlayGrid(static_cast<TOverlayGrid&>(chosen)); };
+    userMarkers_->OnChanged = [this] { RefreshPreview(); };
     page.Grid = std::move(grid);
 }
 
@@ -663,7 +677,12 @@ void Tfrm_Main::ApplyColorGrid(TColorGrid& grid) {
 }
 
 void Tfrm_Main::ApplyOverlayGrid(TOverlayGrid& grid) {
-    ApplyGrid(grid, [&] { FEngine->ApplyOverlay(grid.LibraryFile, grid.SelectedIndex()); });
+    ApplyGrid(grid, [&] {
+        std::wstring file;
+        int index = 0;
+        grid.MarkerLocation(grid.SelectedIndex(), file, index);
+        FEngine->ApplyOverlay(file, index);
+    });
 }
 
 void Tfrm_Main::RestoreDefaultIcons() {
@@ -697,6 +716,7 @@ void Tfrm_Main::FormClose() {
 
 void Tfrm_Main::FormDestroy() {
     for (TPage& page : pages_) page.Grid.reset();
+    userMarkers_.reset();
     FIconsStorage.reset();
 }
 
@@ -810,6 +830,7 @@ void Tfrm_Main::OnDpiChanged(int dpi, const RECT* suggested) {
     SendMessageW(GetDlgItem(hwnd_, kLbFiles), LB_SETITEMHEIGHT, 0, Scale(kListItemHeight));
     for (TPage& page : pages_)
         if (page.Grid) page.Grid->UpdateDpi();
+    if (userMarkers_) userMarkers_->UpdateDpi();
     if (suggested)
         SetWindowPos(hwnd_, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
                      suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
@@ -871,6 +892,12 @@ void Tfrm_Main::Command(int id, int code, HWND) {
             break;
         case kMiAbout:
             ShowAboutBox(hwnd_);
+            break;
+        case kMiAddMarker:
+            if (userMarkers_) {
+                SetActivePage(userMarkersPage_);
+                userMarkers_->AddMarker();
+            }
             break;
     }
 }

@@ -19,6 +19,7 @@
 namespace vantrel {
 
 class TVantrel;
+class TUserMarkerPage;
 
 extern const wchar_t kMainFormClass[];  // "Tfrm_Main"
 extern const wchar_t kTabSheetClass[];  // "TTabSheet": one page of the page control
@@ -56,6 +57,7 @@ enum MainMenuCommand : int {
     kMiCheckForUpdates,
     kMiAbout,
     kMiMarkedFiles,
+    kMiAddMarker,
 };
 
 // The colour swatches of the "Colors" page, in cell order.
@@ -114,6 +116,8 @@ public:
     int ActivePage() const;
     void SetActivePage(int page);
     std::wstring PageCaption(int page) const;
+    // The "My Markers" page (null when it could not be made).
+    TUserMarkerPage* UserMarkers() const { return userMarkers_.get(); }
     // The picker grid of a page (-1: the active page), or null.
     TMarkerGrid* GridOnPage(int page = -1) const;
     bool Busy() const { return FBusy; }
@@ -149,6 +153,8 @@ private:
     void CreateColorsTab();
     void CreateMarkerTabs();
     void AddMarkerTab(const std::wstring& libraryFile, const std::wstring& caption);
+    // "My Markers", after the libraries' pages: the markers of the data folder's "icl".
+    void CreateUserMarkersTab();
     TPage& AddPage(const std::wstring& caption);
     void Command(int id, int code, HWND control);
     void OnInitMenuPopup(HMENU menu);
@@ -195,6 +201,8 @@ private:
     HWND tooltip_ = nullptr;
     ::HICON smallIcon_ = nullptr;
     std::vector<TPage> pages_;
+    std::unique_ptr<TUserMarkerPage> userMarkers_;
+    int userMarkersPage_ = -1;
     // Names chosen in the name box's dialog or dropped on it.
     std::vector<std::wstring> nameBoxFiles_;
 };

@@ -68,6 +68,8 @@ public:
     bool CellImageBuilt(int cell) const;
     // The cached preview of a cell; null while it is not built.
     const THiResIcon* CellImage(int cell) const;
+    // The cell under a client point, or -1.
+    int CellAtPoint(int x, int y) const { return CellAt(x, y); }
     // Rows that fit the window's height whole (at least 1).
     int VisibleRows() const;
     int CellImageSlots() const { return int(cellImages_.size()); }
@@ -147,11 +149,16 @@ private:
 class TOverlayGrid : public TMarkerGrid {
 public:
     explicit TOverlayGrid(const std::wstring& libraryFile);
+    // An empty grid (no library) whose items a derived grid provides.
+    TOverlayGrid();
 
     int ItemCount() const override { return IconCount; }
     // Does nothing when no file exists at `path`; otherwise takes its icon count (as the
     // platform's extraction reports it) and icon names.
     void SetLibraryFile(const std::wstring& path);
+    // The icon location of marker `item` (0 .. ItemCount() - 1): LibraryFile and the item
+    // here; grids whose markers live in several files say where each one is.
+    virtual void MarkerLocation(int item, std::wstring& file, int& index) const;
     // A different colour clears the cached pictures.
     void SetPreviewColor(std::int32_t color);
 

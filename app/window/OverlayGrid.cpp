@@ -21,6 +21,13 @@ TOverlayGrid::TOverlayGrid(const std::wstring& libraryFile) {
     PreviewColor = NoColor;
 }
 
+TOverlayGrid::TOverlayGrid() { PreviewColor = NoColor; }
+
+void TOverlayGrid::MarkerLocation(int item, std::wstring& file, int& index) const {
+    file = LibraryFile;
+    index = item;
+}
+
 void TOverlayGrid::SetLibraryFile(const std::wstring& path) {
     if (!FileExists(path)) return;
     LibraryFile = path;
@@ -51,7 +58,10 @@ THiResIcon TOverlayGrid::BuildItemImage(int cell) {
         ColorizeIconPicture(picture, tinted, PreviewColor);
         if (tinted.Handle()) picture = tinted;
     }
-    const THiResIcon marker = LoadIconPicture(LibraryFile, cell - 1, CellSize());
+    std::wstring file;
+    int index = 0;
+    MarkerLocation(cell - 1, file, index);
+    const THiResIcon marker = LoadIconPicture(file, index, CellSize());
     if (marker.Handle()) OverlayIconPicture(picture, marker);
     return picture;
 }

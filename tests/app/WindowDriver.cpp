@@ -12,12 +12,21 @@
 //            mode <m>      "single" or "multiple" from the Mode menu
 //            marked <file> opens "Marked Files..." of the Action menu, waits until every
 //                          file was looked at, takes its picture, closes it with Esc
+//            addmarker <file> <name> <shot>
+//                          "Add Marker..." from the Action menu: the file typed into the
+//                          open dialog, the Add Marker dialog's picture taken (unless the
+//                          shot is "-"), the name typed, Enter
+//            remove <n> <shot>
+//                          cell n selected, Delete: the question's picture taken, Yes
+//            menu <n>      right click on cell n: the context menu stays open for a shot;
+//                          the next action closes it with Esc
 //            close         closes the window and waits for the program's end
 #include "app/window/MainForm.h"  // imaging headers before windows.h and its RGB macros
 
 #include <windows.h>
 
 #include <algorithm>
+#include <functional>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -26,6 +35,7 @@
 #include "app/common/TextConv.h"
 #include "app/window/Dialogs.h"
 #include "app/window/MarkedFilesForm.h"
+#include "app/window/MarkerDialogs.h"
 
 using namespace testsupport;
 
@@ -137,6 +147,58 @@ POINT CellCentre(HWND grid, int cell) {
     return pt;
 }
 
+void RightClick(int x, int y) {
+    MouseAt(x, y);
+    INPUT in[2] = {};
+    in[0].type = in[1].type = INPUT_MOUSE;
+    in[0].mi.dwFlags = MOUSEEVENTF_RIGHTDOWN;
+    in[1].mi.dwFlags = MOUSEEVENTF_RIGHTUP;
+    SendInput(2, in, sizeof(INPUT));
+    Sleep(400);
+}
+
+HWND WaitForWindowOf(DWORD pid, const std::function<bool(HWND)>& match) {
+    return WaitForTopWindow([&](HWND w) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(w, &owner);
+        return owner == pid && match(w);
+    });
+}
+
+// "Add Marker..." worked through: the open dialog, then the Add Marker dialog.
+void AddMarker(HWND form, DWORD pid, const std::wstring& file, const std::wstring& name, const std::wstring& shot) {
+    PostMessageW(form, WM_COMMAND, vantrel::kMiAddMarker, 0);
+    HWND open = WaitForWindowOf(pid, [](HWND w) { return ClassName(w) == L"#32770"; });
+    if (!open) {
+        Print(L"  no open dialog\n");
+        return;
+    }
+    Settle(open);
+    // The file name box of the open dialog (a combo box with an edit, or a plain edit).
+    HWND box = GetDlgItem(open, 0x47C);
+    HWND edit = box ? FindWindowExW(box, nullptr, L"Edit", nullptr) : GetDlgItem(open, 0x480);
+    SendMessageW(edit ? edit : box, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(file.c_str()));
+    PostMessageW(open, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    HWND dialog = WaitForWindowOf(pid, [](HWND w) { return ClassName(w) == vantrel::kAddMarkerClass; });
+    if (!dialog) {
+        Print(L"  no Add Marker dialog\n");
+        return;
+    }
+    Settle(dialog, 800);
+    HWND nameBox = GetDlgItem(dialog, vantrel::kMdName);
+    SendMessageW(nameBox, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(name.c_str()));
+    Settle(dialog);
+    if (shot != L"-") {
+        RECT rc{};
+        GetWindowRect(dialog, &rc);
+        Print(SaveScreenRect(rc, shot) ? L"  picture " + shot + L"\n" : L"  no picture\n");
+    }
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    for (int i = 0; i < 100 && IsWindow(dialog); ++i) Sleep(50);
+    Print(IsWindow(dialog) ? L"  the Add Marker dialog stayed open\n" : L"  marker \"" + name + L"\" added\n");
+    Settle(form);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -164,8 +226,13 @@ int wmain(int argc, wchar_t** argv) {
     }
     SetForegroundWindow(form);
     Settle(form, 800);
+    bool menuOpen = false;
     for (int i = split + 1; i < argc; ++i) {
         const std::wstring action = argv[i];
+        if (menuOpen && action != L"shot") {
+            Press(VK_ESCAPE);
+            menuOpen = false;
+        }
         const std::wstring arg = i + 1 < argc ? argv[i + 1] : L"";
         if (action == L"page") {
             for (int n = _wtoi(arg.c_str()); n > 0; --n) {
@@ -250,6 +317,38 @@ int wmain(int argc, wchar_t** argv) {
             PostMessageW(form, WM_COMMAND, arg == L"multiple" ? vantrel::kMiMultipleFiles : vantrel::kMiSingleFile, 0);
             Settle(form);
             ++i;
+        } else if (action == L"addmarker") {
+            if (i + 3 < argc) AddMarker(form, pid, argv[i + 1], argv[i + 2], argv[i + 3]);
+            i += 3;
+        } else if (action == L"remove" && i + 2 < argc) {
+            HWND grid = ActiveGrid(form);
+            RECT rc{};
+            GetWindowRect(grid, &rc);
+            Click(rc.left + 4, rc.top + 4);
+            Press(VK_HOME);
+            for (int n = _wtoi(arg.c_str()); n > 0; --n) Press(VK_RIGHT);
+            Press(VK_DELETE);
+            HWND box = WaitForWindowOf(pid, [](HWND w) { return ClassName(w) == L"#32770" && WindowText(w) == L"My Markers"; });
+            if (box) {
+                Settle(box);
+                GetWindowRect(box, &rc);
+                const std::wstring shot = argv[i + 2];
+                Print(SaveScreenRect(rc, shot) ? L"  picture " + shot + L"\n" : L"  no picture\n");
+                PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDYES, BN_CLICKED), 0);
+                Settle(form);
+                Print(L"  marker " + arg + L" removed\n");
+            } else {
+                Print(L"  no question before the removal\n");
+            }
+            i += 2;
+        } else if (action == L"menu") {
+            const POINT pt = CellCentre(ActiveGrid(form), _wtoi(arg.c_str()));
+            RightClick(pt.x, pt.y);
+            Settle(form, 0);
+            Sleep(500);
+            menuOpen = true;
+            ++i;
+            continue;
         } else if (action == L"close") {
             PostMessageW(form, WM_CLOSE, 0, 0);
         }
