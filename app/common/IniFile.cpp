@@ -88,6 +88,60 @@ int TIniFile::IntegerValue(const IniText& text, const std::wstring& section, con
 }
 
 void TIniFile::Edit(const std::function<bool(IniText& text)>& edit, bool readsFirst) {
+    // One open for reading and writing: a missing file is looked up once, not once to be
+    // read and again to be created. When that open or its reading fails, the separate
+    // read and write below run instead and give their own reasons.
+    HANDLE h = CreateFileW(fileName_.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+        const bool created = GetLastError() != ERROR_ALREADY_EXISTS;
+        struct Closer {
+            HANDLE h;
+            const std::wstring& name;
+            bool created;
+            bool keep = false;
+            ~Closer() {
+                CloseHandle(h);
+                if (created && !keep) DeleteFileW(name.c_str());  // nothing was written: no file
+            }
+        } closer{h, fileName_, created};
+        std::string bytes;
+        LARGE_INTEGER size{};
+        bool ok = GetFileSizeEx(h, &size) != 0 && static_cast<unsigned long long>(size.QuadPart) <= kMaxIniBytes;
+        if (ok) {
+            bytes.resize(static_cast<std::size_t>(size.QuadPart));
+            std::size_t done = 0;
+            while (ok && done < bytes.size()) {
+                DWORD got = 0;
+                ok = ReadFile(h, bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &got, nullptr) != 0;
+                if (ok && got == 0) break;
+                done += got;
+            }
+            bytes.resize(done);
+        }
+        if (ok) {
+            IniText text(DecodeTextFile(bytes));
+            if (!edit(text)) return;
+            const std::string out = EncodeTextFile(text.Text());
+            LARGE_INTEGER zero{};
+            std::size_t done = 0;
+            DWORD code = ERROR_SUCCESS;
+            if (!SetFilePointerEx(h, zero, nullptr, FILE_BEGIN)) code = GetLastError();
+            while (code == ERROR_SUCCESS && done < out.size()) {
+                DWORD put = 0;
+                if (!WriteFile(h, out.data() + done, static_cast<DWORD>(out.size() - done), &put, nullptr) || put == 0)
+                    code = GetLastError();
+                done += put;
+            }
+            if (code == ERROR_SUCCESS && !SetEndOfFile(h)) code = GetLastError();
+            closer.keep = true;
+            if (code != ERROR_SUCCESS)
+                throw Error("Unable to write to " + WideToUtf8(fileName_) + "\r\nCannot write file \"" +
+                            WideToUtf8(fileName_) + "\". " + WideToUtf8(SystemErrorMessage(code)));
+            return;
+        }
+    }
+
     IniText text;
     try {
         text = Load(true);

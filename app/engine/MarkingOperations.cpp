@@ -48,7 +48,6 @@ std::wstring FindMarkerFile(const std::wstring& path) {
 
 }  // namespace
 
-std::wstring TVantrel::TempRoot() const { return IncludeTrailingBackslash(GetEnvVar(L"TEMP")); }
 
 bool TVantrel::FindTypeIcon(const std::wstring& file, TIconPathRec& location, bool reportAsFileMissing) {
     location = run_ ? run_->TypeIconLocation(file) : GetIconLocation(file);

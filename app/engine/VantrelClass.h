@@ -90,8 +90,6 @@ public:
 
 private:
     TVantrel();
-    // The temporary folder root: %TEMP% with a trailing backslash.
-    std::wstring TempRoot() const;
     // The short checks of a removal: true when the file carries markings to remove.
     bool BeginRemoval(const std::wstring& file);
     // The end of every operation: the shell reloads its icons, then the report.
