@@ -233,3 +233,34 @@ TEST_F(StreamsTest, InfoStreamChangeFailuresAreReportedAndLoseNothing) {
     EXPECT_THROW(info.WriteString(kInfoSection, kOverlayIconFileKey, L"a\r\nColor=1"), Error);
     EXPECT_EQ(Bytes(info.FileName()), "[vantrel]\r\nColor=65280\r\n");
 }
+
+TEST_F(StreamsTest, OnePassEditsWriteWhatSeparateCallsWriteAndNothingElse) {
+    const std::wstring file = File(L"edited.txt");
+    TIniFile info = OpenInfoStream(file);
+    // An edit that changes nothing leaves no file behind.
+    info.Edit([](IniText& text) { return text.Read(kInfoSection, kColorKey).has_value(); });
+    EXPECT_FALSE(Exists(info.FileName()));
+    // Several changes in one pass give the separate calls' bytes, also when the text turns UTF-8.
+    const std::wstring foreign = L"C:\\\x65E5\x672C.icl";
+    info.Edit([&](IniText& text) {
+        text.Write(kInfoSection, kOverlayIconFileKey, foreign);
+        text.Write(kInfoSection, kOverlayIconIndexKey, L"4");
+        return true;
+    });
+    TIniFile separate = OpenInfoStream(File(L"separate.txt"));
+    separate.WriteString(kInfoSection, kOverlayIconFileKey, foreign);
+    separate.WriteInteger(kInfoSection, kOverlayIconIndexKey, 4);
+    EXPECT_EQ(Bytes(info.FileName()), Bytes(separate.FileName()));
+    // A shorter text replaces a longer one whole.
+    info.Edit([](IniText& text) { return text.Delete(kInfoSection, kOverlayIconFileKey); });
+    EXPECT_EQ(Bytes(info.FileName()), "[vantrel]\r\nOverlayIconIndex=4\r\n");
+    // Held without sharing: a change fails and loses nothing; a reading pass sees no text.
+    Handle held{CreateFileW(info.FileName().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)};
+    EXPECT_THROW(info.Edit([](IniText& text) { text.Write(kInfoSection, kColorKey, L"1"); return true; }), Error);
+    bool sawText = true;
+    info.Edit([&](IniText& text) { sawText = text.Read(kInfoSection, kOverlayIconIndexKey).has_value(); return false; }, true);
+    EXPECT_FALSE(sawText);
+    CloseHandle(held.h);
+    held.h = INVALID_HANDLE_VALUE;
+    EXPECT_EQ(Bytes(info.FileName()), "[vantrel]\r\nOverlayIconIndex=4\r\n");
+}
