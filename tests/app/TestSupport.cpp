@@ -171,6 +171,23 @@ HWND FindOwnWindow(const wchar_t* className) {
     return nullptr;
 }
 
+void Pump() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
+std::thread AnswerBox(int button, std::wstring* text) {
+    return std::thread([button, text] {
+        HWND box = WaitForOwnWindow([](HWND w) { return ClassName(w) == L"#32770" && WindowText(w) == L"Vantrel"; });
+        if (!box) return;
+        if (text) *text = WindowText(GetDlgItem(box, 0xFFFF));
+        PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
+    });
+}
+
 std::vector<HWND> ProcessWindows(DWORD pid) {
     ProcessCtx ctx{pid, {}};
     EnumWindows(CollectProcessWindow, reinterpret_cast<LPARAM>(&ctx));

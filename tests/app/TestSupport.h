@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace testsupport {
@@ -55,6 +56,11 @@ HWND WaitForTopWindow(const std::function<bool(HWND)>& match, DWORD timeoutMs = 
 HWND WaitForOwnWindow(const std::function<bool(HWND)>& match, DWORD timeoutMs = 15000);
 // This process's top-level window of the class (visible or not); nullptr when none.
 HWND FindOwnWindow(const wchar_t* className);
+// Handles the messages waiting for this thread.
+void Pump();
+// Answers this process's next message box titled "Vantrel" with a button, from another
+// thread; text (when given) receives the box's message.
+std::thread AnswerBox(int button, std::wstring* text);
 // Visible top-level windows of a process.
 std::vector<HWND> ProcessWindows(DWORD pid);
 // The text of every child window, in z order.

@@ -24,14 +24,6 @@ using namespace testsupport;
 
 namespace {
 
-void Pump() {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-    }
-}
-
 // A drop of files as the shell makes it: DROPFILES with wide names.
 HDROP MakeDrop(const std::vector<std::wstring>& files) {
     std::size_t chars = 1;
@@ -44,16 +36,6 @@ HDROP MakeDrop(const std::vector<std::wstring>& files) {
     for (const auto& f : files) p = std::copy(f.begin(), f.end(), p) + 1;
     GlobalUnlock(memory);
     return static_cast<HDROP>(memory);
-}
-
-// Answers the next message box of this process with a button, from another thread.
-std::thread AnswerBox(int button, std::wstring* text) {
-    return std::thread([button, text] {
-        HWND box = WaitForOwnWindow([](HWND w) { return ClassName(w) == L"#32770" && WindowText(w) == L"Vantrel"; });
-        if (!box) return;
-        if (text) *text = WindowText(GetDlgItem(box, 0xFFFF));
-        PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
-    });
 }
 
 class MainFormTest : public MarkingTest {

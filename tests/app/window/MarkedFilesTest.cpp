@@ -20,24 +20,6 @@ using namespace testsupport;
 
 namespace {
 
-void Pump() {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-    }
-}
-
-// Answers the next message box titled "Vantrel" with a button, from another thread.
-std::thread AnswerBox(int button, std::wstring* text) {
-    return std::thread([button, text] {
-        HWND box = WaitForOwnWindow([](HWND w) { return ClassName(w) == L"#32770" && WindowText(w) == L"Vantrel"; });
-        if (!box) return;
-        if (text) *text = WindowText(GetDlgItem(box, 0xFFFF));
-        PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
-    });
-}
-
 class MarkedFilesTest : public MarkingTest {
 protected:
     void SetUp() override {

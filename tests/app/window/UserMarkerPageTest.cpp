@@ -23,14 +23,6 @@ using namespace testsupport;
 
 namespace {
 
-void Pump() {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-    }
-}
-
 HWND WaitForClass(const wchar_t* cls, const std::wstring& title = L"") {
     return WaitForTopWindow([&](HWND w) { return ClassName(w) == cls && (title.empty() || WindowText(w) == title); });
 }
