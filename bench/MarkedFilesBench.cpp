@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/common/FileHelpers.h"
+#include "bench/BenchClock.h"
 #include "app/engine/ChangeJournal.h"
 #include "app/engine/MarkerStreams.h"
 #include "app/engine/VantrelClass.h"
@@ -24,12 +25,7 @@ using namespace vantrel;
 
 namespace {
 
-double Now() {
-    LARGE_INTEGER f, c;
-    QueryPerformanceFrequency(&f);
-    QueryPerformanceCounter(&c);
-    return double(c.QuadPart) / double(f.QuadPart);
-}
+using bench::Now;
 
 void Pump() {
     MSG msg;

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "app/common/FileHelpers.h"
+#include "bench/BenchClock.h"
 #include "app/engine/ChangeJournal.h"
 #include "app/engine/MarkerStreams.h"
 #include "app/engine/MarkingRun.h"
@@ -30,12 +31,7 @@ using namespace vantrel;
 
 namespace {
 
-double Now() {
-    LARGE_INTEGER f, c;
-    QueryPerformanceFrequency(&f);
-    QueryPerformanceCounter(&c);
-    return double(c.QuadPart) / double(f.QuadPart);
-}
+using bench::Now;
 
 void SetDefault(const std::wstring& key, const std::wstring& value) {
     RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), nullptr, REG_SZ, value.c_str(),

@@ -126,11 +126,7 @@ TEST_F(ProgramTest, MainWindowOpensOnItsListAndSavesItAtClose) {
         EXPECT_TRUE(run);
         if (!run) return 0xFFFFFFFFu;
         const DWORD pid = run->pi.dwProcessId;
-        HWND form = WaitForTopWindow([&](HWND w) {
-            DWORD owner = 0;
-            GetWindowThreadProcessId(w, &owner);
-            return owner == pid && ClassName(w) == vantrel::kMainFormClass;
-        });
+        HWND form = WaitForWindowOf(pid, [](HWND w) { return ClassName(w) == vantrel::kMainFormClass; });
         EXPECT_NE(form, nullptr);
         if (!form) return run->Wait(1);
         EXPECT_EQ(WindowText(form), L"Vantrel");

@@ -151,14 +151,18 @@ HWND WaitForTopWindow(const std::function<bool(HWND)>& match, DWORD timeoutMs) {
     }
 }
 
-HWND WaitForOwnWindow(const std::function<bool(HWND)>& match, DWORD timeoutMs) {
+HWND WaitForWindowOf(DWORD pid, const std::function<bool(HWND)>& match, DWORD timeoutMs) {
     return WaitForTopWindow(
-        [&match](HWND h) {
-            DWORD pid = 0;
-            GetWindowThreadProcessId(h, &pid);
-            return pid == GetCurrentProcessId() && match(h);
+        [&](HWND h) {
+            DWORD owner = 0;
+            GetWindowThreadProcessId(h, &owner);
+            return owner == pid && match(h);
         },
         timeoutMs);
+}
+
+HWND WaitForOwnWindow(const std::function<bool(HWND)>& match, DWORD timeoutMs) {
+    return WaitForWindowOf(GetCurrentProcessId(), match, timeoutMs);
 }
 
 HWND FindOwnWindow(const wchar_t* className) {

@@ -51,8 +51,10 @@ std::wstring WindowText(HWND hwnd);
 std::wstring ClassName(HWND hwnd);
 // Polls until a visible top-level window matching the predicate exists; nullptr on timeout.
 HWND WaitForTopWindow(const std::function<bool(HWND)>& match, DWORD timeoutMs = 15000);
-// The same among this process's own windows only: another test program running at the
-// same time may show windows of the same classes.
+// The same among one process's windows only.
+HWND WaitForWindowOf(DWORD pid, const std::function<bool(HWND)>& match, DWORD timeoutMs = 15000);
+// Among this process's own windows: another test program running at the same time may
+// show windows of the same classes.
 HWND WaitForOwnWindow(const std::function<bool(HWND)>& match, DWORD timeoutMs = 15000);
 // This process's top-level window of the class (visible or not); nullptr when none.
 HWND FindOwnWindow(const wchar_t* className);

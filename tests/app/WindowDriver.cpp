@@ -157,14 +157,6 @@ void RightClick(int x, int y) {
     Sleep(400);
 }
 
-HWND WaitForWindowOf(DWORD pid, const std::function<bool(HWND)>& match) {
-    return WaitForTopWindow([&](HWND w) {
-        DWORD owner = 0;
-        GetWindowThreadProcessId(w, &owner);
-        return owner == pid && match(w);
-    });
-}
-
 // "Add Marker..." worked through: the open dialog, then the Add Marker dialog.
 void AddMarker(HWND form, DWORD pid, const std::wstring& file, const std::wstring& name, const std::wstring& shot) {
     PostMessageW(form, WM_COMMAND, vantrel::kMiAddMarker, 0);
@@ -214,11 +206,7 @@ int wmain(int argc, wchar_t** argv) {
         return 2;
     }
     const DWORD pid = pi.dwProcessId;
-    HWND form = WaitForTopWindow([pid](HWND w) {
-        DWORD owner = 0;
-        GetWindowThreadProcessId(w, &owner);
-        return owner == pid && ClassName(w) == vantrel::kMainFormClass;
-    });
+    HWND form = WaitForWindowOf(pid, [](HWND w) { return ClassName(w) == vantrel::kMainFormClass; });
     if (!form) {
         Print(L"  no main window\n");
         TerminateProcess(pi.hProcess, 99);
@@ -268,11 +256,7 @@ int wmain(int argc, wchar_t** argv) {
             ++i;
         } else if (action == L"about") {
             PostMessageW(form, WM_COMMAND, vantrel::kMiAbout, 0);
-            HWND box = WaitForTopWindow([pid](HWND w) {
-                DWORD owner = 0;
-                GetWindowThreadProcessId(w, &owner);
-                return owner == pid && ClassName(w) == vantrel::kAboutBoxClass;
-            });
+            HWND box = WaitForWindowOf(pid, [](HWND w) { return ClassName(w) == vantrel::kAboutBoxClass; });
             if (box) {
                 Settle(box);
                 RECT rc{};
@@ -287,11 +271,7 @@ int wmain(int argc, wchar_t** argv) {
             ++i;
         } else if (action == L"marked") {
             PostMessageW(form, WM_COMMAND, vantrel::kMiMarkedFiles, 0);
-            HWND view = WaitForTopWindow([pid](HWND w) {
-                DWORD owner = 0;
-                GetWindowThreadProcessId(w, &owner);
-                return owner == pid && ClassName(w) == vantrel::kMarkedFilesClass;
-            });
+            HWND view = WaitForWindowOf(pid, [](HWND w) { return ClassName(w) == vantrel::kMarkedFilesClass; });
             if (view) {
                 // The status line counts no file "being looked at" once the look is done.
                 WaitFor([view] {
