@@ -8,6 +8,8 @@ export WINEDEBUG="${WINEDEBUG:--all}"
 # No Mono or Gecko download prompts: nothing here needs them.
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 mkdir -p "$(dirname "$WINEPREFIX")"
+# shellcheck source=wine-env.sh
+. "$ROOT/scripts/wine-env.sh"
 
 if [ -z "${DISPLAY:-}" ]; then
   # One shared Xvfb for ad-hoc runs, kept for later calls.
