@@ -86,6 +86,13 @@ TEST_F(StreamsTest, WriteProbe) {
     EXPECT_EQ(error, L"");
     EXPECT_FALSE(Exists(file + L":kvtest"));
 
+    // One left behind (a crash between its creation and its deletion) is replaced and
+    // deleted like a new one.
+    WriteFileBytes(file + L":kvtest", "left behind", 11);
+    EXPECT_TRUE(CanWriteStreams(file, error));
+    EXPECT_EQ(error, L"");
+    EXPECT_FALSE(Exists(file + L":kvtest"));
+
     {   // A probe stream that cannot be replaced (held open elsewhere) fails with the system's text.
         Handle held{CreateFileW((file + L":kvtest").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr)};
         ASSERT_NE(held.h, INVALID_HANDLE_VALUE);
