@@ -6,6 +6,9 @@ set -uo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$ROOT"
 bash scripts/setup.sh || exit 1
+# Wine's starters for this machine, and VANTREL_RUNS_32BIT: whether it runs 32-bit programs.
+# shellcheck source=wine-env.sh
+. "$ROOT/scripts/wine-env.sh"
 
 PRESETS=(${VANTREL_PRESETS:-native fuzz win64 win32})
 LOGDIR="$ROOT/build/logs"
@@ -33,7 +36,15 @@ trap cleanup EXIT
 status=0
 for preset in "${PRESETS[@]}"; do
   echo "== $preset: configure and build"
-  if ! cmake --preset "$preset" >"$LOGDIR/$preset-configure.log" 2>&1; then
+  # Where 32-bit programs cannot run, the win32 build takes its generated files (Main.icl,
+  # icons) from the win64 build's generator tools, built before it.
+  configure=()
+  if [ "$preset" = win32 ]; then
+    generators=""
+    [ "$VANTREL_RUNS_32BIT" = 0 ] && generators="$ROOT/build/win64"
+    configure=(-DVANTREL_GENERATORS_FROM="$generators")
+  fi
+  if ! cmake --preset "$preset" "${configure[@]}" >"$LOGDIR/$preset-configure.log" 2>&1; then
     tail -30 "$LOGDIR/$preset-configure.log"; echo "$preset: configure failed"; echo "0 1 0" >> "$TOTALS"; status=1; continue
   fi
   if ! cmake --build --preset "$preset" -j2 >"$LOGDIR/$preset-build.log" 2>&1; then
