@@ -79,7 +79,7 @@ if [ -f build/win64/dist/Vantrel.exe ] && [ -f build/win32/dist/Vantrel.exe ] &&
       [ "$arch" = x86 ] && { dist=build/packages/stage-win32; extra=(); }
       python3 tests/package/package_test.py "$arch" build/packages "$dist" "${extra[@]}" \
         >"$LOGDIR/package-$arch-test.log" 2>&1 || status=1
-      grep -E '^  (FAIL|install:|uninstall:)' "$LOGDIR/package-$arch-test.log" | head -20
+      grep -E '^  (FAIL|install:|uninstall:)|^  skip .*32-bit programs' "$LOGDIR/package-$arch-test.log" | head -20
       line=$(grep -E "^packages-$arch: " "$LOGDIR/package-$arch-test.log" || echo "packages-$arch: 0 passed, 1 failed, 0 skipped")
       echo "$line"
       echo "$line" | awk '{print $2, $4, $6}' >> "$TOTALS"
