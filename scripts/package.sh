@@ -6,19 +6,35 @@
 # The packages carry the shell extension's COM registration as their own registry data. It is
 # what regsvr32 of each DLL writes, taken from a throwaway Wine prefix in which the DLLs are
 # registered from their installed folder (64-bit prefix for x64, 32-bit prefix for x86).
+# Where no 32-bit program can run (a kernel without IA32 emulation), the 32-bit DLL's part
+# of the x64 package is derived from the 64-bit DLL's registration in the same prefix
+# (package_wxs.py derive32 says why that is the same registration), and the x86 package,
+# whose prefix is a 32-bit one, is not built.
 # VANTREL_PACKAGE_VERSION overrides the version (1.0.1.0), VANTREL_PACKAGES the output folder,
 # VANTREL_PACKAGE_ARCHS the architectures ("x64 x86").
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+# shellcheck source=wine-env.sh
+. "$ROOT/scripts/wine-env.sh"
 VERSION="${VANTREL_PACKAGE_VERSION:-1.0.1.0}"
 OUT="${VANTREL_PACKAGES:-$ROOT/build/packages}"
 ARCHS=(${VANTREL_PACKAGE_ARCHS:-x64 x86})
+NO_32BIT="this machine cannot run 32-bit programs (its kernel has no IA32 emulation)"
+if [ "$VANTREL_RUNS_32BIT" = 0 ] && [[ " ${ARCHS[*]} " == *" x86 "* ]]; then
+  if [ -n "${VANTREL_PACKAGE_ARCHS:-}" ]; then
+    echo "package: cannot build the x86 package: its registration data is taken in a 32-bit Wine prefix, and $NO_32BIT" >&2
+    exit 1
+  fi
+  echo "package: x86 package not built: its registration data is taken in a 32-bit Wine prefix, and $NO_32BIT"
+  ARCHS=(x64)
+fi
 DIST64="$ROOT/build/win64/dist"
 DIST32="$ROOT/build/win32/dist"
 mkdir -p "$OUT"
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
 # capture <arch> <tsv>: registers the DLLs with regsvr32 in a fresh prefix and records what it wrote.
+CAPTURE_DIR='C:\Program Files\Kestrane\Vantrel'
 capture() {
   local arch="$1" tsv="$2" prefix="$OUT/capture-$1"
   rm -rf "$prefix"
@@ -40,6 +56,14 @@ capture() {
     fi
     while [ $# -gt 0 ]; do
       dll="$1" regsvr="$2" view="$3"; shift 3
+      if [ "$arch" = x64 ] && [ "$view" = 32 ] && [ "$VANTREL_RUNS_32BIT" = 0 ]; then
+        # No 32-bit regsvr32 here: what it would write after the 64-bit DLL's registration
+        # (the rows so far, the prefix as they left it), derived from that registration.
+        python3 "$ROOT/scripts/package_wxs.py" derive32 "$prefix/system.reg" "$tsv" \
+          "$CAPTURE_DIR\\VantrelShlExt64.dll" "$CAPTURE_DIR\\$(basename "$dll")" "$tsv.part"
+        cat "$tsv.part" >> "$tsv"; rm -f "$tsv.part"
+        continue
+      fi
       cp "$dll" "$dir/"
       cp "$prefix/system.reg" "$prefix/before-$step.reg"
       wine "$regsvr" /s "C:\\Program Files\\Kestrane\\Vantrel\\$(basename "$dll")"

@@ -5,6 +5,10 @@
       What one regsvr32 run wrote under HKLM\\Software\\Classes, one value a line:
       view, key (as a program of that view names it), value name, type, data, and the key
       as the prefix stores it (what an installed package must write, compared by its test).
+  package_wxs.py derive32 <after-64.reg> <64-bit rows.tsv> <dll64> <dll32> <out.tsv>
+      Where no 32-bit program can run: what regsvr32 of the 32-bit DLL would write right
+      after the 64-bit DLL's registration (<after-64.reg>, whose rows are given), as capture
+      writes it. See derive32() for why that is the same registration.
   package_wxs.py wxs --arch x64|x86 --version V --dist DIR [--dist32 DIR] --com TSV... --out FILE
       The package: the program folder of dist/, the COM registration exactly as captured
       (the capture's program folder becomes the installed one), the program's HKLM values,
@@ -59,6 +63,93 @@ def capture(before, after, view, out):
                 if kind not in ('REG_SZ', 'REG_DWORD'):
                     sys.exit('capture: %s\\%s has a type the package does not write: %s' % (key, name, kind))
                 f.write('\t'.join([str(key_view), name_in_view, name, kind, data, key]) + '\n')
+
+
+def _link_target(values):
+    """The key a registry link points to, relative to HKEY_LOCAL_MACHINE, or None."""
+    kind, data = values.get('SymbolicLinkValue', (None, None))
+    if kind != 'hex(6)':
+        return None
+    target = bytes.fromhex(data).decode('utf-16-le').rstrip('\0')
+    prefix = '\\Registry\\Machine\\'
+    if not target.lower().startswith(prefix.lower()):
+        sys.exit('derive32: a link outside HKEY_LOCAL_MACHINE: %s' % target)
+    return target[len(prefix):]
+
+
+def view32_key(keys, key):
+    """Where a 32-bit process's write to HKEY_CLASSES_ROOT\\<key below Software\\Classes> is
+    stored in a 64-bit prefix, as Wine's server places it: below Software\\Classes, the
+    Wow6432Node is a shared key. A class key it holds is the 32-bit one (CLSID, Interface,
+    ...); one it holds as a link goes to the link's target (TypeLib); every other class key
+    is the one both views share (*, file types). (A 64-bit program asking for the 32-bit
+    view, as "reg add /reg:32" does, gets every class key redirected in Wine 8, so it
+    cannot stand in for the 32-bit regsvr32.)"""
+    lower = {k.lower(): k for k in keys}
+    parts = key.split('\\')
+    if [p.lower() for p in parts[:2]] != ['software', 'classes'] or len(parts) < 3:
+        sys.exit('derive32: %s is not below Software\\Classes' % key)
+    node = 'Software\\Classes\\Wow6432Node\\' + parts[2]
+    if node.lower() in lower:
+        target = _link_target(keys[lower[node.lower()]])
+        base = target if target else lower[node.lower()]
+    else:
+        base = '\\'.join(parts[:3])
+    stored = base.split('\\')
+    for part in parts[3:]:
+        stored.append(part)
+        # A Wow6432Node further down would redirect again: not a layout this knows.
+        if '\\'.join(stored[:-1] + ['Wow6432Node']).lower() in lower:
+            sys.exit('derive32: %s has a Wow6432Node of its own' % '\\'.join(stored[:-1]))
+    # Keys that exist keep the spelling they are stored with.
+    for i in range(len(stored), 0, -1):
+        prefix = '\\'.join(stored[:i]).lower()
+        if prefix in lower:
+            return lower[prefix] + ''.join('\\' + p for p in stored[i:])
+    return '\\'.join(stored)
+
+
+def derive32(after, rows64, dll64, dll32, out):
+    """The 32-bit DLL's registration, derived from the 64-bit DLL's.
+
+    Both DLLs are built from the same sources: DllRegisterServer runs the same two
+    registration scripts (the same REGISTRY resources, SimpleExtModule.rgs and
+    SimpleShlExt.rgs) through the same Registrar, with %MODULE% the DLL's own path, then
+    registers the DLL's type library with RegisterTypeLib. The type libraries are built
+    from the same SimpleExt.idl and differ in their platform (widl --win32/--win64) and the
+    sizes that follow from it, which RegisterTypeLib does not write; the platform names the
+    library's path key (<lcid>\\win32 instead of win64). The only interface
+    RegisterTypeLib registers (the registrar's, a dual one) is the platform's and is left
+    out of the packages. So the 32-bit DLL writes the same keys and values with its own
+    path, through the 32-bit registry view: CLSID keys in the 32-bit view, the type
+    library's keys and the * context menu key in the keys both views share. A value a shared
+    key already holds from the 64-bit DLL (the same handler, the library's name, FLAGS,
+    HELPDIR: both DLLs are in one folder) is written unchanged, so regsvr32's capture has
+    no line for it, and neither has this."""
+    keys = winreg_text.read(after)
+    lower = {k.lower(): v for k, v in keys.items()}
+    name64 = dll64.rsplit('\\', 1)[1]
+    paths = 0
+    with open(rows64, encoding='utf-8') as f, open(out, 'w', encoding='utf-8') as o:
+        for line in f:
+            view, key, name, kind, data, _ = line.rstrip('\n').split('\t')
+            if view != '64':
+                sys.exit('derive32: the 64-bit DLL wrote %s in the 32-bit view' % key)
+            if data.lower() == dll64.lower():
+                data, paths = dll32, paths + 1
+            parts = key.split('\\')
+            if parts[-1].lower() == 'win64' and len(parts) == 7 and parts[2].lower() == 'typelib':
+                parts[-1] = 'win32'
+            key = '\\'.join(parts)
+            for text in (key, name, data):
+                if name64.lower() in text.lower() or 'win64' in text.lower():
+                    sys.exit('derive32: %s\\%s = %s: a use of the 64-bit DLL this does not know' % (key, name, data))
+            stored = view32_key(keys, key)
+            if lower.get(stored.lower(), {}).get(name) == (kind, data):
+                continue
+            o.write('\t'.join(['32', key, name, kind, data, stored]) + '\n')
+    if not paths:
+        sys.exit('derive32: the 64-bit rows never name %s: nothing to derive from' % dll64)
 
 
 def read_capture(path):
@@ -295,6 +386,11 @@ def write_wxs(args):
 def main():
     if len(sys.argv) > 1 and sys.argv[1] == 'capture':
         capture(sys.argv[2], sys.argv[3], int(sys.argv[4]), sys.argv[5])
+        return
+    if len(sys.argv) > 1 and sys.argv[1] == 'derive32':
+        if len(sys.argv) != 7:
+            sys.exit('usage: package_wxs.py derive32 <after-64.reg> <64-bit rows.tsv> <dll64> <dll32> <out.tsv>')
+        derive32(*sys.argv[2:])
         return
     p = argparse.ArgumentParser()
     p.add_argument('cmd', choices=['wxs'])

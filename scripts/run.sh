@@ -6,6 +6,9 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$ROOT"
 bash scripts/setup.sh
+# "wine" that runs here: the 64-bit loader where 32-bit programs cannot run.
+# shellcheck source=wine-env.sh
+. scripts/wine-env.sh
 PRESET="${VANTREL_PRESET:-win64}"
 echo "== building $PRESET"
 cmake --preset "$PRESET" >/dev/null

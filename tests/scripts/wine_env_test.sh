@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# The loader choice of scripts/wine-env.sh against stand-ins for Debian's Wine loaders:
+# a 32-bit loader the kernel cannot run (Exec format error), one that runs, and none.
+set -u
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+WORK=$(mktemp -d)
+trap "rm -rf \"\$WORK\"" EXIT; [ -n "${KEEP:-}" ] && trap - EXIT
+
+# loaders <folder> <32-bit loader: runs|fails|none>: the 64-bit loader says who started it
+# and with which WINELOADER; Debian's wineboot starts through "wine-stable" on PATH.
+loaders() {
+  mkdir -p "$1/lib" "$1/bin"
+  printf '#!/bin/sh\necho "wine64 WINELOADER=$WINELOADER $*"\n' > "$1/lib/wine64"
+  case "$2" in
+    runs) printf '#!/bin/sh\necho "wine32 $*"\n' > "$1/lib/wine" ;;
+    fails) printf '#!/bin/sh\necho "cannot execute binary file: Exec format error" >&2\nexit 126\n' > "$1/lib/wine" ;;
+  esac
+  printf '#!/bin/sh\necho "debian-wine $*"\n' > "$1/bin/wine"
+  printf '#!/bin/sh\necho "debian-wine-stable $*"\n' > "$1/bin/wine-stable"
+  printf '#!/bin/sh\nexec wine-stable wineboot.exe "$@"\n' > "$1/bin/wineboot"
+  chmod +x "$1"/lib/* "$1"/bin/*
+}
+
+# source_env <folder> [VAR=value...]: sources wine-env.sh in a clean shell and prints
+# what a caller sees afterwards.
+source_env() {
+  local dir="$1"; shift
+  env -i HOME="$HOME" PATH="$dir/bin:/usr/bin:/bin" "$@" \
+    VANTREL_WINE_LOADERS="$dir/lib" VANTREL_WINE_STARTERS="$dir/starters" bash -c '
+      . "$0"; . "$0"
+      echo "runs32=$VANTREL_RUNS_32BIT loader=${WINELOADER:-unset}"
+      echo "path=$PATH"
+      wine --version; wineboot -u' "$ROOT/scripts/wine-env.sh" 2>&1
+}
+
+failures=0
+check() {  # description, then a test command
+  local what="$1"; shift
+  if "$@"; then echo "ok: $what"; else echo "FAILED: $what"; failures=$((failures + 1)); fi
+}
+has() { grep -qxF -- "$2" <<<"$1"; }
+
+# The kernel has no IA32 emulation: wine, and wineboot through wine-stable, take wine64.
+loaders "$WORK/no32" fails
+out=$(source_env "$WORK/no32")
+check "no IA32: 32-bit programs reported as not running" has "$out" "runs32=0 loader=$WORK/no32/lib/wine64"
+check "no IA32: wine runs the 64-bit loader" has "$out" "wine64 WINELOADER=$WORK/no32/lib/wine64 --version"
+check "no IA32: wineboot starts through the 64-bit loader" has "$out" "wine64 WINELOADER=$WORK/no32/lib/wine64 wineboot.exe -u"
+check "no IA32: the starters are on PATH once, first" has "$out" "path=$WORK/no32/starters:$WORK/no32/bin:/usr/bin:/bin"
+
+# Starters left by another loader's folder are written again.
+loaders "$WORK/moved" fails
+mkdir -p "$WORK/moved/starters"; cp "$WORK/no32/starters/"* "$WORK/moved/starters/"
+out=$(source_env "$WORK/moved")
+check "stale starters: rewritten for this loader" has "$out" "wine64 WINELOADER=$WORK/moved/lib/wine64 --version"
+
+# The 32-bit loader runs: nothing changes, Debian's own starters stay in charge.
+loaders "$WORK/ia32" runs
+out=$(source_env "$WORK/ia32")
+check "IA32: 32-bit programs run" has "$out" "runs32=1 loader=unset"
+check "IA32: PATH untouched" has "$out" "path=$WORK/ia32/bin:/usr/bin:/bin"
+check "IA32: wine and wineboot through Debian's starters" \
+  has "$out" "debian-wine --version" && has "$out" "debian-wine-stable wineboot.exe -u"
+check "IA32: no starters written" [ ! -e "$WORK/ia32/starters" ]
+
+# The caller's answer is kept (the scripts' children inherit it and do not probe again).
+out=$(source_env "$WORK/no32" VANTREL_RUNS_32BIT=1)
+check "caller's VANTREL_RUNS_32BIT=1 kept" has "$out" "runs32=1 loader=unset"
+
+# No 32-bit loader installed (before the set-up): as before, Debian's starters.
+loaders "$WORK/none" none
+out=$(source_env "$WORK/none")
+check "no 32-bit loader installed: Debian's starters" has "$out" "debian-wine-stable wineboot.exe -u"
+
+[ "$failures" = 0 ]
