@@ -89,7 +89,9 @@ void Profile(TVantrel& core, const std::vector<std::wstring>& files, const std::
         std::wstring e;
         (void)CanWriteStreams(f, e);
     });
-    timed("checks: all, facts shared", [&](const std::wstring& f) { (void)core.CheckCanCustomize(f); });
+    // Outside an operation nothing is shared: every file asks again for its type's and its
+    // drive's facts, which an operation asks once.
+    timed("checks: all, facts asked anew", [&](const std::wstring& f) { (void)core.CheckCanCustomize(f); });
     timed("info stream", [&](const std::wstring& f) {
         OpenInfoStream(f).Edit([&](IniText& info) {
             info.Write(kInfoSection, kOverlayIconFileKey, library);
