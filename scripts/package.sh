@@ -19,13 +19,12 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 VERSION="${VANTREL_PACKAGE_VERSION:-1.0.1.0}"
 OUT="${VANTREL_PACKAGES:-$ROOT/build/packages}"
 ARCHS=(${VANTREL_PACKAGE_ARCHS:-x64 x86})
-NO_32BIT="this machine cannot run 32-bit programs (its kernel has no IA32 emulation)"
 if [ "$VANTREL_RUNS_32BIT" = 0 ] && [[ " ${ARCHS[*]} " == *" x86 "* ]]; then
   if [ -n "${VANTREL_PACKAGE_ARCHS:-}" ]; then
-    echo "package: cannot build the x86 package: its registration data is taken in a 32-bit Wine prefix, and $NO_32BIT" >&2
+    echo "package: cannot build the x86 package: its registration data is taken in a 32-bit Wine prefix, and $VANTREL_NO_32BIT" >&2
     exit 1
   fi
-  echo "package: x86 package not built: its registration data is taken in a 32-bit Wine prefix, and $NO_32BIT"
+  echo "package: x86 package not built: its registration data is taken in a 32-bit Wine prefix, and $VANTREL_NO_32BIT"
   ARCHS=(x64)
 fi
 DIST64="$ROOT/build/win64/dist"

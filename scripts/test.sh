@@ -9,7 +9,6 @@ bash scripts/setup.sh || exit 1
 # Wine's starters for this machine, and VANTREL_RUNS_32BIT: whether it runs 32-bit programs.
 # shellcheck source=wine-env.sh
 . "$ROOT/scripts/wine-env.sh"
-NO_32BIT="this machine cannot run 32-bit programs (its kernel has no IA32 emulation)"
 
 PRESETS=(${VANTREL_PRESETS:-native fuzz win64 win32})
 LOGDIR="$ROOT/build/logs"
@@ -56,7 +55,7 @@ for preset in "${PRESETS[@]}"; do
   fi
   if [ "$preset" = win32 ] && [ "$VANTREL_RUNS_32BIT" = 0 ]; then
     # Built (the packages need its program folder), but its tests are 32-bit programs.
-    /usr/bin/env python3 scripts/summarize-tests.py "$preset" --not-run "$NO_32BIT" "build/$preset" "$TOTALS" || status=1
+    /usr/bin/env python3 scripts/summarize-tests.py "$preset" --not-run "$VANTREL_NO_32BIT" "build/$preset" "$TOTALS" || status=1
     continue
   fi
   case "$preset" in win*) scripts/wine-run.sh --init ;; esac

@@ -5,11 +5,13 @@
 # "Exec format error", and so do wineboot, regsvr32 and msiexec, which start through the
 # same starter. There a folder of small starters, put first on PATH, makes "wine" and
 # "wine-stable" the 64-bit loader, which runs every 64-bit program.
-# VANTREL_RUNS_32BIT tells the callers whether 32-bit programs can run here at all; one set
-# by the caller is kept. VANTREL_WINE_LOADERS (the folder of Debian's loaders "wine" and
-# "wine64") and VANTREL_WINE_STARTERS (the starters' folder) are there for the tests.
+# VANTREL_RUNS_32BIT tells the callers whether 32-bit programs can run here at all (one set
+# by the caller is kept), and VANTREL_NO_32BIT the reason they give when they cannot.
+# VANTREL_WINE_LOADERS (the folder of Debian's loaders "wine" and "wine64") and
+# VANTREL_WINE_STARTERS (the starters' folder) are there for the tests.
 _vantrel_root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 _vantrel_loaders="${VANTREL_WINE_LOADERS:-/usr/lib/wine}"
+export VANTREL_NO_32BIT="this machine cannot run 32-bit programs (its kernel has no IA32 emulation)"
 if [ -z "${VANTREL_RUNS_32BIT:-}" ]; then
   if [ ! -x "$_vantrel_loaders/wine" ] || "$_vantrel_loaders/wine" --version >/dev/null 2>&1; then
     VANTREL_RUNS_32BIT=1

@@ -35,10 +35,10 @@ WOW = 'Software\\Wow6432Node\\' if ARCH == 'x64' else 'Software\\'
 def wine_environment():
     """The environment scripts/wine-env.sh makes: where 32-bit programs cannot run, "wine"
     (and wineboot, msiexec through it) is the 64-bit loader and VANTREL_RUNS_32BIT is 0."""
-    p = subprocess.run(['bash', '-c', '. "$0" && printf "%s\\0" "$VANTREL_RUNS_32BIT" "$PATH" "${WINELOADER-}"',
+    p = subprocess.run(['bash', '-c', '. "$0" && printf "%s\\0" "$VANTREL_RUNS_32BIT" "$PATH" "${WINELOADER-}" "$VANTREL_NO_32BIT"',
                         os.path.join(ROOT, 'scripts', 'wine-env.sh')], capture_output=True, check=True)
-    runs32, path, loader = p.stdout.decode().split('\0')[:3]
-    out = dict(os.environ, VANTREL_RUNS_32BIT=runs32, PATH=path)
+    runs32, path, loader, reason = p.stdout.decode().split('\0')[:4]
+    out = dict(os.environ, VANTREL_RUNS_32BIT=runs32, PATH=path, VANTREL_NO_32BIT=reason)
     if loader:
         out['WINELOADER'] = loader
     return out
@@ -47,7 +47,7 @@ def wine_environment():
 env = dict(wine_environment(), WINEPREFIX=PREFIX, WINEARCH='win64' if ARCH == 'x64' else 'win32', WINEDEBUG='-all',
            WINEDLLOVERRIDES='mscoree,mshtml=')
 RUNS_32BIT = env['VANTREL_RUNS_32BIT'] != '0'
-NO_32BIT = 'this machine cannot run 32-bit programs (its kernel has no IA32 emulation)'
+NO_32BIT = env['VANTREL_NO_32BIT']
 results = {'passed': 0, 'failed': 0, 'skipped': 0}
 
 
