@@ -5,7 +5,6 @@
 #include "app/engine/MarkingRecords.h"
 #include "app/engine/VantrelClass.h"
 #include "app/kvCommandLineUtils.h"
-#include "app/window/kvProgress.h"
 #include "imaging/Error.h"
 
 namespace vantrel {
@@ -18,12 +17,12 @@ int ArgumentToInt(const std::wstring& text) {
     return *value;
 }
 
-// Hides the progress window however the operation ends, and writes the marking records
+// Ends the engine's progress however the operation ends, and writes the marking records
 // of an operation that a failure ended.
 struct ProgressGuard {
-    ProgressGuard() { ShowProgress(-1); }
+    ProgressGuard() { TVantrel::Core().Progress().Begin(-1); }
     ~ProgressGuard() {
-        HideProgress();
+        TVantrel::Core().Progress().Finish();
         FlushMarkingRecords();
     }
 };

@@ -9,6 +9,7 @@
 #include "app/common/LogFile.h"
 #include "app/common/TextConv.h"
 #include "app/engine/VantrelClass.h"
+#include "app/window/ErrorReportDialog.h"
 #include "app/window/WindowDpi.h"
 #include "app/window/MainForm.h"
 #include "app/window/kvProgress.h"
@@ -46,6 +47,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     int exitCode = 0;
     try {
         TVantrel::InitCore();
+        // The command line's operations show the progress window and the report dialog.
+        TVantrel::Core().SetProgress(&ProgressWindow());
+        TVantrel::Core().SetReportView(&ReportDialogView());
         if (!RunCommandLine()) RunMainWindow(kApplicationTitle);
     } catch (const std::exception& e) {
         ShowFatalError(Utf8ToWide(e.what()));

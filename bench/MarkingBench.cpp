@@ -205,7 +205,7 @@ int wmain(int argc, wchar_t** argv) {
         {"remove marker", [&] { core.ApplyOverlay(library, 6); }, [&] { core.RemoveOverlay(); }, true, true},
         {"remove colour", [&] { core.ApplyColor(kRed); }, [&] { core.RemoveColor(); }, true, true},
         {"restore default", [&] { core.ApplyColor(kRed), core.ApplyOverlay(library, 6); }, [&] { core.RestoreDefault(); }, true, true},
-        {"rollback", [&] { core.ApplyOverlay(library, 6); }, [&] { JournalRollback(); }, true, true},
+        {"rollback", [&] { core.ApplyOverlay(library, 6); }, [&] { JournalRollback(core.Progress()); }, true, true},
     };
     // Each figure is the best of a few rounds, operation and floor alike: other work on
     // the machine only ever adds time.

@@ -329,30 +329,13 @@ void TJournalRemovals::Commit() {
         TChangeJournal(JournalFileName()).Remove(paths);
 }
 
-namespace {
 
-// Lets the window system handle what is pending, so the progress window and the main
-// window stay painted during a long rollback. A quit request is left for the caller's
-// message loop.
-void ProcessPendingMessages() {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        if (msg.message == WM_QUIT) {
-            PostQuitMessage(static_cast<int>(msg.wParam));
-            return;
-        }
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-    }
-}
-
-}  // namespace
-
-void JournalRollback() {
+void JournalRollback(IOperationProgress& progress) {
     const std::vector<std::wstring> snapshot = TChangeJournal(JournalFileName()).Entries();
     TJournalRemovals removals;
     for (const std::wstring& entry : snapshot) {
-        ProcessPendingMessages();
+        if (progress.StopRequested()) break;
+        progress.Step(entry);
         RemoveMarkerStreams(entry);
     }
     removals.Commit();

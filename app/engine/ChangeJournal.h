@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "app/engine/MarkingRecords.h"  // what each journalled file was marked with
+#include "app/engine/OperationFeedback.h"
 
 namespace vantrel {
 
@@ -72,9 +73,9 @@ private:
     TJournalRemovals* outer_;
 };
 // Removes the streams of every journalled file (RemoveMarkerStreams on a snapshot of
-// the journal, letting pending window messages be processed before each file), which
-// also empties the journal.
-void JournalRollback();
+// the journal, a progress step before each file), which also empties the journal. A
+// stop leaves the files not yet begun, and their lines, as they are.
+void JournalRollback(IOperationProgress& progress);
 
 // How long a change waits for another instance to release the journal before it
 // fails; tests shorten it.

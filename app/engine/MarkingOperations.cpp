@@ -14,7 +14,6 @@
 #include "app/engine/ChangeJournal.h"
 #include "app/engine/MarkerStreams.h"
 #include "app/registration/RegisterIconHandlerUnit.h"
-#include "app/window/kvProgress.h"
 
 namespace vantrel {
 
@@ -70,8 +69,8 @@ const std::vector<unsigned char>* TVantrel::IconAt(const std::wstring& file, con
 
 bool TVantrel::BeginRemoval(const std::wstring& file) {
     const RemoveCheck check = CheckCanRemove(file);
-    // A file with nothing to remove lets the windows repaint; a failed one does not.
-    if (check == RemoveCheck::NothingToDo) ProcessPendingMessages();
+    // A file with nothing to remove is a progress step; a failed one is not.
+    if (check == RemoveCheck::NothingToDo) progress_->Step(file);
     return check == RemoveCheck::Proceed;
 }
 
@@ -86,7 +85,7 @@ void TVantrel::ApplyOverlay(const std::wstring& overlayIconFile, int overlayIcon
     TRunScope scope(*this, run);
     std::wstring overlayPath = overlayIconFile;  // may become the PATH search result
     const std::size_t count = FileList.size();
-    for (std::size_t i = 0; i < count; ++i) {
+    for (std::size_t i = 0; i < count && !progress_->StopRequested(); ++i) {
         const std::wstring file = FileList[i];
         run.TrimIfLarge();
         if (!CheckCanCustomize(file)) continue;
@@ -120,7 +119,7 @@ void TVantrel::ApplyOverlay(const std::wstring& overlayIconFile, int overlayIcon
         WriteIconStream(file, run.Composed(key + L"|" + LocationText(overlayPath, overlayIconIndex), *base, *marker));
         JournalAdd(file);
         RecordMarking(file, overlayIconFile, overlayIconIndex, color);
-        ProcessPendingMessages();
+        progress_->Step(file);
     }
     FinishOperation();
 }
@@ -130,7 +129,7 @@ void TVantrel::ApplyColor(int color) {
     TMarkingRun run;
     TRunScope scope(*this, run);
     const std::size_t count = FileList.size();
-    for (std::size_t i = 0; i < count; ++i) {
+    for (std::size_t i = 0; i < count && !progress_->StopRequested(); ++i) {
         const std::wstring file = FileList[i];
         run.TrimIfLarge();
         if (!CheckCanCustomize(file)) continue;
@@ -168,7 +167,7 @@ void TVantrel::ApplyColor(int color) {
         }
         JournalAdd(file);
         RecordMarking(file, recorded, recordedIndex, color);
-        ProcessPendingMessages();
+        progress_->Step(file);
     }
     FinishOperation();
 }
@@ -179,7 +178,7 @@ void TVantrel::RemoveOverlay() {
     TRunScope scope(*this, run);
     TJournalRemovals removals;
     const std::size_t count = FileList.size();
-    for (std::size_t i = 0; i < count; ++i) {
+    for (std::size_t i = 0; i < count && !progress_->StopRequested(); ++i) {
         const std::wstring file = FileList[i];
         run.TrimIfLarge();
         if (!BeginRemoval(file)) continue;
@@ -193,7 +192,7 @@ void TVantrel::RemoveOverlay() {
         }, true);
         if (color == kNoColor) {
             RemoveMarkerStreams(file);
-            ProcessPendingMessages();
+            progress_->Step(file);
             continue;
         }
 
@@ -203,7 +202,7 @@ void TVantrel::RemoveOverlay() {
         if (!base) continue;
         WriteIconStream(file, run.Tinted(LocationText(location.Path, location.Index), *base, color));
         RecordMarking(file, L"", 0, color);
-        ProcessPendingMessages();
+        progress_->Step(file);
     }
     removals.Commit();
     FinishOperation();
@@ -215,7 +214,7 @@ void TVantrel::RemoveColor() {
     TRunScope scope(*this, run);
     TJournalRemovals removals;
     const std::size_t count = FileList.size();
-    for (std::size_t i = 0; i < count; ++i) {
+    for (std::size_t i = 0; i < count && !progress_->StopRequested(); ++i) {
         const std::wstring file = FileList[i];
         run.TrimIfLarge();
         if (!BeginRemoval(file)) continue;
@@ -229,7 +228,7 @@ void TVantrel::RemoveColor() {
         }, true);
         if (recorded.empty()) {
             RemoveMarkerStreams(file);
-            ProcessPendingMessages();
+            progress_->Step(file);
             continue;
         }
 
@@ -249,7 +248,7 @@ void TVantrel::RemoveColor() {
         const std::wstring key = LocationText(location.Path, location.Index) + L"|" + LocationText(overlayPath, recordedIndex);
         WriteIconStream(file, run.Composed(key, *base, *marker));
         RecordMarking(file, recorded, recordedIndex, kNoColor);
-        ProcessPendingMessages();
+        progress_->Step(file);
     }
     removals.Commit();
     FinishOperation();
@@ -259,12 +258,12 @@ void TVantrel::RestoreDefault() {
     ClearErrors();
     TJournalRemovals removals;
     const std::size_t count = FileList.size();
-    for (std::size_t i = 0; i < count; ++i) {
+    for (std::size_t i = 0; i < count && !progress_->StopRequested(); ++i) {
         const std::wstring file = FileList[i];
         const RemoveCheck check = CheckCanRemove(file);
         if (check == RemoveCheck::Failed) continue;
         if (check == RemoveCheck::Proceed) RemoveMarkerStreams(file);
-        ProcessPendingMessages();
+        progress_->Step(file);
     }
     removals.Commit();
     FinishOperation();

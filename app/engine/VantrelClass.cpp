@@ -11,7 +11,6 @@
 #include "app/engine/ShellIconRefresh.h"
 #include "app/registration/RegisterIconHandlerUnit.h"
 #include "app/registration/RegistratorClient.h"
-#include "app/window/ErrorReportDialog.h"
 #include "imaging/Error.h"
 
 namespace vantrel {
@@ -22,6 +21,9 @@ namespace {
 
 const wchar_t kProgramKey[] = L"Software\\Kestrane\\Vantrel";
 const wchar_t kReportSummary[] = L"Error(s) occured";
+
+TQuietProgress g_quietProgress;
+TQuietReportView g_quietReports;
 
 void WriteStringValue(HKEY key, const wchar_t* name, const std::wstring& value) {
     LONG rc = RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
@@ -49,7 +51,18 @@ TVantrel& TVantrel::Core() {
 
 void TVantrel::DoneCore() { core_.reset(); }
 
-TVantrel::TVantrel() {
+std::wstring BuildErrorReportText(const std::wstring& summary, const std::vector<std::wstring>& lines) {
+    std::wstring text = summary;
+    if (text.empty() || (text.back() != L'\n' && text.back() != L'\r')) text += L"\r\n";
+    text += L"\r\n";
+    for (const std::wstring& line : lines) {
+        text += line;
+        text += L"\r\n";
+    }
+    return text;
+}
+
+TVantrel::TVantrel() : progress_(&g_quietProgress), reportView_(&g_quietReports) {
     WriteProgramLocation();
     ExcludedExtensions = {L".exe", L".cmd", L".bat", L".com", L".drv", L".sys"};
     InitDataFolder();
@@ -131,6 +144,10 @@ void TVantrel::SaveFileList(const std::wstring& listFilePath) const {
     WriteFileBytes(listFilePath, bytes.data(), bytes.size());
 }
 
+void TVantrel::SetProgress(IOperationProgress* progress) { progress_ = progress ? progress : &g_quietProgress; }
+
+void TVantrel::SetReportView(IErrorReportView* view) { reportView_ = view ? view : &g_quietReports; }
+
 void TVantrel::ClearErrors() {
     HasErrors = false;
     Errors.clear();
@@ -146,14 +163,14 @@ std::wstring TVantrel::ErrorReportText() const { return BuildErrorReportText(kRe
 
 void TVantrel::ShowErrorReport() {
     if (!HasErrors) return;
-    ShowErrorReportDialog(L"Vantrel", kReportSummary, Errors);
+    reportView_->ShowReport(L"Vantrel", kReportSummary, Errors);
 }
 
 void TVantrel::RollbackAll() {
     // The registrator must drop its registrations first; if it cannot (service stopped,
     // unexpected answer) its IconRegisterException goes to the caller and no file is touched.
     UnregisterAll();
-    JournalRollback();
+    JournalRollback(*progress_);
     RefreshShellIcons();
 }
 void TVantrel::RefreshShellIcons() {

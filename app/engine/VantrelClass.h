@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "app/engine/OperationFeedback.h"
+
 namespace vantrel {
 
 struct TIconPathRec;
@@ -40,10 +42,18 @@ public:
     // CR LF, ANSI; UTF-8 behind a byte-order mark when a path does not fit the code page.
     void SaveFileList(const std::wstring& listFilePath) const;
 
+    // What operations report through: the progress over their files and the error
+    // report. Quiet until the program hands the engine its windows; null gives back the
+    // quiet one.
+    void SetProgress(IOperationProgress* progress);
+    void SetReportView(IErrorReportView* view);
+    IOperationProgress& Progress() const { return *progress_; }
+    IErrorReportView& ReportView() const { return *reportView_; }
+
     void ClearErrors();
     // Appends the message and two empty lines to the report.
     void AddErrorText(const std::wstring& text);
-    // Shows the report dialog when any file failed.
+    // Presents the report through the report view when any file failed.
     void ShowErrorReport();
     // The report as shown, copied and saved: summary, blank line, report lines.
     std::wstring ErrorReportText() const;
@@ -106,9 +116,33 @@ private:
     // The operation in progress, which keeps what its files share; null between
     // operations.
     TMarkingRun* run_ = nullptr;
+    IOperationProgress* progress_;
+    IErrorReportView* reportView_;
     friend class TRunScope;
 
     static std::unique_ptr<TVantrel> core_;
+};
+
+// Hands the engine other feedback for the scope's lifetime, then gives back what it had
+// (the main window's windows, a test's recording view).
+class TFeedbackScope {
+public:
+    TFeedbackScope(TVantrel& core, IOperationProgress* progress, IErrorReportView* view)
+        : core_(core), progress_(&core.Progress()), view_(&core.ReportView()) {
+        core.SetProgress(progress);
+        core.SetReportView(view);
+    }
+    ~TFeedbackScope() {
+        core_.SetProgress(progress_);
+        core_.SetReportView(view_);
+    }
+    TFeedbackScope(const TFeedbackScope&) = delete;
+    TFeedbackScope& operator=(const TFeedbackScope&) = delete;
+
+private:
+    TVantrel& core_;
+    IOperationProgress* progress_;
+    IErrorReportView* view_;
 };
 
 }  // namespace vantrel

@@ -14,17 +14,6 @@ namespace vantrel {
 
 const wchar_t kErrorReportClass[] = L"TVantrelErrorReport";
 
-std::wstring BuildErrorReportText(const std::wstring& summary, const std::vector<std::wstring>& lines) {
-    std::wstring text = summary;
-    if (text.empty() || (text.back() != L'\n' && text.back() != L'\r')) text += L"\r\n";
-    text += L"\r\n";
-    for (const std::wstring& line : lines) {
-        text += line;
-        text += L"\r\n";
-    }
-    return text;
-}
-
 void SaveReportText(const std::wstring& path, const std::wstring& text) {
     bool lossless = true;
     std::string bytes = WideToAnsi(text, &lossless);
@@ -308,6 +297,16 @@ void ShowErrorReportDialog(const std::wstring& appTitle, const std::wstring& sum
     for (const std::wstring& line : lines) setup.details += line + L"\r\n";
     setup.text = BuildErrorReportText(summary, lines);
     ShowReport(setup);
+}
+
+void TReportDialogView::ShowReport(const std::wstring& appTitle, const std::wstring& summary,
+                                   const std::vector<std::wstring>& lines) {
+    ShowErrorReportDialog(appTitle, summary, lines);
+}
+
+IErrorReportView& ReportDialogView() {
+    static TReportDialogView view;
+    return view;
 }
 
 void ShowFoldedErrorReportDialog(void* ownerWindow, const std::wstring& appTitle, const std::wstring& message,

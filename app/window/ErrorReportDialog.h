@@ -6,15 +6,23 @@
 #include <string>
 #include <vector>
 
+#include "app/engine/OperationFeedback.h"
+
 namespace vantrel {
 
-// The report text: the summary ended by a line break, an empty line, then each
-// report line ended by a line break.
-std::wstring BuildErrorReportText(const std::wstring& summary, const std::vector<std::wstring>& lines);
-
-// Shows the dialog modally; its caption is "<appTitle> - Error".
+// Shows the dialog modally; its caption is "<appTitle> - Error". The report text is
+// BuildErrorReportText's.
 void ShowErrorReportDialog(const std::wstring& appTitle, const std::wstring& summary,
                            const std::vector<std::wstring>& lines);
+
+// The engine's report shown in that dialog.
+class TReportDialogView final : public IErrorReportView {
+public:
+    void ShowReport(const std::wstring& appTitle, const std::wstring& summary,
+                    const std::vector<std::wstring>& lines) override;
+};
+// The program's one report view, which its entry and the main window hand the engine.
+IErrorReportView& ReportDialogView();
 
 // Shows the dialog for a failure, modally over the owner (may be null), which is
 // disabled meanwhile: the caption "<appTitle> - Error", the error icon, the message,

@@ -18,6 +18,7 @@
 #include "app/window/Dialogs.h"
 #include "app/window/MarkedFilesForm.h"
 #include "app/window/WindowDpi.h"
+#include "app/window/ErrorReportDialog.h"
 #include "app/window/kvProgress.h"
 #include "imaging/Colorize.h"
 #include "imaging/Error.h"
@@ -190,6 +191,7 @@ void Tfrm_Main::FormCreate() {
     SetWindowTextW(hwnd_, kTitle);
     FIconsStorage = std::make_unique<TIconsStorage>();
     FEngine = &TVantrel::Core();
+    feedback_ = std::make_unique<TFeedbackScope>(*FEngine, &ProgressWindow(), &ReportDialogView());
     const int windowDpi = WindowDpi(hwnd_);
     if (windowDpi != dpi_) {
         dpi_ = windowDpi;
@@ -633,7 +635,7 @@ void Tfrm_Main::FillEngineList() {
 void Tfrm_Main::RunOperation(const std::function<void()>& operation) {
     if (FBusy) return;
     FBusy = true;
-    ShowProgress(-1);
+    FEngine->Progress().Begin(-1);
     std::wstring failure;
     try {
         operation();
@@ -645,7 +647,7 @@ void Tfrm_Main::RunOperation(const std::function<void()>& operation) {
     }
     FBusy = false;
     FlushMarkingRecords();  // what an operation that failed had recorded
-    HideProgress();
+    FEngine->Progress().Finish();
     if (!failure.empty()) ShowFailureDialog(hwnd_, kTitle, failure);
     // A close asked for while the operation ran happens now, never under it.
     if (closePending_) PostMessageW(hwnd_, WM_CLOSE, 0, 0);

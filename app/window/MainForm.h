@@ -19,6 +19,7 @@
 namespace vantrel {
 
 class TVantrel;
+class TFeedbackScope;
 class TUserMarkerPage;
 
 extern const wchar_t kMainFormClass[];  // "Tfrm_Main"
@@ -176,6 +177,8 @@ private:
 
     HWND hwnd_ = nullptr;
     TVantrel* FEngine = nullptr;
+    // The progress window and the report dialog, handed to the engine while the window lives.
+    std::unique_ptr<TFeedbackScope> feedback_;
     std::unique_ptr<TIconsStorage> FIconsStorage;
     bool FMultipleMode = false;
     bool FBusy = false;

@@ -18,6 +18,7 @@
 #include "app/engine/VantrelClass.h"
 #include "app/window/DialogSupport.h"
 #include "app/window/Dialogs.h"
+#include "app/window/ErrorReportDialog.h"
 #include "app/window/WindowDpi.h"
 #include "app/window/kvProgress.h"
 #include "imaging/Error.h"
@@ -143,9 +144,12 @@ void AddTooltip(HWND tooltip, HWND owner, HWND control, const wchar_t* text) {
 }
 
 // The runner without an owner window: busy cursor and progress window around the work,
-// a failure in the failure dialog, the records written in any case.
+// the engine's report in its dialog, a failure in the failure dialog, the records written
+// in any case.
 void RunWithProgressWindow(HWND window, const std::function<void()>& work) {
-    ShowProgress(-1);
+    TVantrel& engine = TVantrel::Core();
+    TFeedbackScope feedback(engine, &ProgressWindow(), &ReportDialogView());
+    engine.Progress().Begin(-1);
     std::wstring failure;
     try {
         work();
@@ -153,7 +157,7 @@ void RunWithProgressWindow(HWND window, const std::function<void()>& work) {
         failure = Utf8ToWide(e.what());
         if (failure.empty()) failure = L"Unknown failure";
     }
-    HideProgress();
+    engine.Progress().Finish();
     FlushMarkingRecords();
     if (!failure.empty()) ShowFailureDialog(window, kAppTitle, failure);
 }

@@ -123,6 +123,11 @@ void ProcessPendingMessages() {
     }
 }
 
+IOperationProgress& ProgressWindow() {
+    static TProgressWindow progress;
+    return progress;
+}
+
 void FreeProgress() {
     if (g_progress.window) DestroyWindow(g_progress.window);
     if (g_progress.font) DeleteObject(g_progress.font);

@@ -25,6 +25,8 @@ class DispatchTest : public MarkingTest {
 protected:
     void SetUp() override {
         MarkingTest::SetUp();
+        // The program's entry hands the engine the progress window.
+        progress_ = std::make_unique<TFeedbackScope>(TVantrel::Core(), &ProgressWindow(), nullptr);
         SetArgumentSource(&TestArguments);
         file_ = NewFile(L"a.vtdoc");
         list_ = files_ / L"list.tmp";
@@ -36,6 +38,7 @@ protected:
     }
     void TearDown() override {
         SetArgumentSource(nullptr);
+        progress_.reset();
         MarkingTest::TearDown();
     }
 
@@ -68,6 +71,7 @@ protected:
     TVantrel& core() { return TVantrel::Core(); }
 
     std::wstring file_, list_;
+    std::unique_ptr<TFeedbackScope> progress_;
     std::string listText_;
 };
 

@@ -145,7 +145,8 @@ TEST_F(JournalTest, RollbackRemovesEveryMarkingAndEmptiesTheJournal) {
     JournalAdd(plain);
     JournalAdd(files_ / L"gone.txt");
 
-    JournalRollback();
+    TQuietProgress quiet;
+    JournalRollback(quiet);
     EXPECT_EQ(Bytes(), "");  // exists and is empty
     for (const auto& f : {a, b}) {
         EXPECT_FALSE(HasIconStream(f));
@@ -157,7 +158,7 @@ TEST_F(JournalTest, RollbackRemovesEveryMarkingAndEmptiesTheJournal) {
 
     // No journal at all: nothing to do, nothing created.
     DeleteFileW(journal_.c_str());
-    JournalRollback();
+    JournalRollback(quiet);
     EXPECT_FALSE(Exists(journal_));
 }
 

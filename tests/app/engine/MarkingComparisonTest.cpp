@@ -314,7 +314,7 @@ TEST_F(MarkingComparison, MixedListsEndAlikeAfterEveryOperation) {
         e ? core.ApplyColor(kRed) : RefApplyColor(core, kRed);
     });
     Step("restore some", {0, 3, 6, 9, 12}, [&](bool e) { e ? core.RestoreDefault() : RefRestoreDefault(core); });
-    Step("roll back", all, [&](bool e) { e ? JournalRollback() : RefRollback(); });
+    Step("roll back", all, [&](bool e) { e ? JournalRollback(core.Progress()) : RefRollback(); });
 
     for (Side* side : {&a_, &b_}) CloseHandle(side->lock);
     EXPECT_GT(watcher.Shown(), 10);

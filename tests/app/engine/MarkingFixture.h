@@ -8,44 +8,33 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <memory>
-#include <thread>
 #include <string>
+#include <vector>
 
 #include "TestSupport.h"
-#include "app/window/ErrorReportDialog.h"
+#include "app/engine/VantrelClass.h"
 
 namespace testsupport {
 
-// Closes the error report when it appears and keeps its text; counts the reports shown.
-class ReportWatcher {
+// Takes the engine's error reports while it lives, in place of the report dialog: counts
+// the reports presented and keeps the last one's lines as the dialog shows them.
+class ReportWatcher final : public vantrel::IErrorReportView {
 public:
-    ReportWatcher() : thread_([this] { Watch(); }) {}
-    ~ReportWatcher() {
-        stop_ = true;
-        thread_.join();
-    }
+    ReportWatcher() : scope_(vantrel::TVantrel::Core(), &vantrel::TVantrel::Core().Progress(), this) {}
     int Shown() const { return shown_; }
     std::wstring Details() const { return details_; }
+    void ShowReport(const std::wstring&, const std::wstring&, const std::vector<std::wstring>& lines) override {
+        details_.clear();
+        for (const std::wstring& line : lines) details_ += line + L"\r\n";
+        ++shown_;
+    }
 
 private:
-    void Watch() {
-        while (!stop_) {
-            HWND dialog = WaitForOwnWindow([](HWND h) { return ClassName(h) == vantrel::kErrorReportClass; }, 200);
-            if (!dialog) continue;
-            details_ = WindowText(GetDlgItem(dialog, vantrel::kReportDetails));
-            ++shown_;
-            PressButton(dialog, vantrel::kReportOk);
-            for (int i = 0; i < 100 && IsWindow(dialog); ++i) Sleep(20);
-        }
-    }
-    std::atomic<bool> stop_{false};
-    std::atomic<int> shown_{0};
+    int shown_ = 0;
     std::wstring details_;
-    std::thread thread_;
+    vantrel::TFeedbackScope scope_;
 };
-
 
 class MarkingTest : public ::testing::Test {
 protected:

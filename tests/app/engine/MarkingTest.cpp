@@ -6,8 +6,9 @@
 #include <thread>
 
 #include "app/common/FileHelpers.h"
+#include "app/engine/ChangeJournal.h"
+#include "app/engine/MarkerStreams.h"
 #include "app/engine/VantrelClass.h"
-#include "app/window/ErrorReportDialog.h"
 #include "imaging/Error.h"
 
 using namespace vantrel;
@@ -205,6 +206,42 @@ TEST_F(Marking, MissingMarkerEndsTheRunAfterTheFirstEligibleFile) {
     EXPECT_FALSE(Exists(second + L":vantreliconinfo"));  // never visited
     EXPECT_EQ(watcher.Shown(), 1);
     EXPECT_EQ(WorkFoldersLeft(), 0);
+}
+
+// Records the engine's progress steps and asks to stop once it has seen a number of them.
+class StoppingProgress final : public IOperationProgress {
+public:
+    explicit StoppingProgress(std::size_t stopAfter) : stopAfter_(stopAfter) {}
+    void Begin(int) override {}
+    void Step(const std::wstring& file) override { steps.push_back(file); }
+    void Finish() override {}
+    bool StopRequested() override { return steps.size() >= stopAfter_; }
+    std::vector<std::wstring> steps;
+
+private:
+    std::size_t stopAfter_;
+};
+
+TEST_F(Marking, OperationsStepPerFileAndLeaveOutWhatFollowsAStop) {
+    const std::wstring a = NewFile(L"a.vtdoc"), b = NewFile(L"b.vtdoc"), c = NewFile(L"c.vtdoc");
+    StoppingProgress progress(2);
+    {
+        TFeedbackScope scope(core(), &progress, nullptr);
+        Run({a, NewFile(L"d.vtunknown"), b, c}, [&] { core().ApplyColor(kRed); });
+    }
+    // The failed file is no step; the stop comes after the second coloured file.
+    EXPECT_EQ(progress.steps, (std::vector<std::wstring>{a, b}));
+    EXPECT_EQ(IconStream(b), Reference(kRed, -1));
+    EXPECT_FALSE(Exists(c + L":vantreliconinfo"));
+    EXPECT_EQ(Journal(), Narrow(a) + "\r\n" + Narrow(b) + "\r\n");
+
+    // The rollback steps through the journal the same way and keeps what it left out.
+    StoppingProgress rollback(1);
+    JournalRollback(rollback);
+    EXPECT_EQ(rollback.steps, (std::vector<std::wstring>{a}));
+    EXPECT_FALSE(HasIconStream(a));
+    EXPECT_TRUE(HasIconStream(b));
+    EXPECT_EQ(Journal(), Narrow(b) + "\r\n");
 }
 
 TEST_F(Marking, BareMarkerNameIsFoundOnPath) {

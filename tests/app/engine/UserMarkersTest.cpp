@@ -12,13 +12,10 @@
 
 #include <windows.h>
 
-#include <atomic>
-#include <thread>
 
 #include "app/common/FileHelpers.h"
 #include "app/common/TextConv.h"
 #include "app/engine/VantrelClass.h"
-#include "app/window/ErrorReportDialog.h"
 #include "engine/MarkingFixture.h"
 
 using namespace vantrel;
@@ -80,33 +77,6 @@ std::vector<std::wstring> FolderFiles(const std::wstring& folder) {
     FindClose(h);
     return names;
 }
-
-// Closes each error report as it appears and keeps the last one's text.
-class ReportCloser {
-public:
-    ReportCloser() : thread_([this] {
-        while (!stop_) {
-            HWND dialog = WaitForTopWindow([](HWND h) { return ClassName(h) == kErrorReportClass; }, 200);
-            if (!dialog) continue;
-            text_ = WindowText(GetDlgItem(dialog, kReportDetails));
-            ++shown_;
-            PressButton(dialog, kReportOk);
-            for (int i = 0; i < 100 && IsWindow(dialog); ++i) Sleep(20);
-        }
-    }) {}
-    ~ReportCloser() {
-        stop_ = true;
-        thread_.join();
-    }
-    int Shown() const { return shown_; }
-    std::wstring Text() const { return text_; }
-
-private:
-    std::atomic<bool> stop_{false};
-    std::atomic<int> shown_{0};
-    std::wstring text_;
-    std::thread thread_;
-};
 
 class UserMarkers : public MarkingTest {
 protected:
@@ -256,12 +226,12 @@ TEST_F(UserMarkers, MarkedFilesKeepTheirMarkerWhileOthersComeAndGo) {
     const TUserMarker sun = store.Add(WritePng(files_ / L"quadrants.png", 256, 256), 0, L"Quadrants");
     const TUserMarker pad = store.Add(Notepad(), 0, L"Notepad");
     const std::wstring a = NewFile(L"a.vtdoc"), b = NewFile(L"b.vtdoc");
-    ReportCloser reports;
+    ReportWatcher reports;
     core().FileList = {a};
     core().ApplyOverlay(sun.File, 0);
     core().FileList = {b};
     core().ApplyOverlay(pad.File, 0);
-    EXPECT_EQ(reports.Shown(), 0) << reports.Text();
+    EXPECT_EQ(reports.Shown(), 0) << reports.Details();
     ExpectMarkedWith(a, *StoredIcon(sun));
     ExpectMarkedWith(b, *StoredIcon(pad));
     const std::string infoA = InfoStream(a), iconA = IconStream(a);
@@ -287,7 +257,7 @@ TEST_F(UserMarkers, MarkedFilesKeepTheirMarkerWhileOthersComeAndGo) {
         EXPECT_EQ(IconImageToBgra(*sunAfter->Images()[i]), IconImageToBgra(*sunBefore->Images()[i])) << "renamed " << i;
     core().FileList = {a};
     core().ApplyColor(255);
-    EXPECT_EQ(reports.Shown(), 0) << reports.Text();
+    EXPECT_EQ(reports.Shown(), 0) << reports.Details();
     EXPECT_NE(InfoStream(a).find(WideToUtf8(sun.File)), std::string::npos);
     EXPECT_NE(IconStream(a), iconA);
 
@@ -297,7 +267,7 @@ TEST_F(UserMarkers, MarkedFilesKeepTheirMarkerWhileOthersComeAndGo) {
     core().ApplyColor(255);
     WaitFor([&] { return reports.Shown() == 1; });
     EXPECT_EQ(reports.Shown(), 1);
-    EXPECT_NE(reports.Text().find(pad.File + L"\" doesn't exist"), std::wstring::npos) << reports.Text();
+    EXPECT_NE(reports.Details().find(pad.File + L"\" doesn't exist"), std::wstring::npos) << reports.Details();
     EXPECT_EQ(IconStream(b), iconB);
     EXPECT_NE(InfoStream(b).find(WideToUtf8(pad.File)), std::string::npos);
 }
