@@ -190,3 +190,30 @@ for b in "$DEMO/window"/*.bmp; do
   [ -f "$b" ] && convert "$b" "${b%.bmp}.png" 2>/dev/null && rm -f "$b"
 done
 ls "$DEMO/window"/*.png 2>/dev/null | sed 's/^/  /' || true
+
+# The README's picture: each marked file's 48-pixel icon (shown twice as large, pixel for
+# pixel) above the main window on those files, so it shows what this build does. The
+# screen copy of the window is cut to the window itself (Xvfb shows black around it).
+if [ -f "$DEMO/window/multiple-main.png" ]; then
+  mkdir -p "$ROOT/docs"
+  /usr/bin/python3 - "$DEMO/window/multiple-main.png" "$ROOT/docs/vantrel.png" \
+    "$DEMO"/icons/report-*-48x48-32.png "$DEMO"/icons/settings-*-48x48-32.png \
+    "$DEMO"/icons/letter-*-48x48-32.png "$DEMO"/icons/notes-*-48x48-32.png <<'PY' &&
+import sys
+from PIL import Image
+window = Image.open(sys.argv[1]).convert("RGB")
+window = window.crop(window.convert("L").point(lambda v: 255 if v else 0).getbbox())
+icons = [Image.open(p).convert("RGBA").resize((96, 96), Image.NEAREST) for p in sys.argv[3:]]
+gap, back = 16, (232, 232, 232)
+row_w = len(icons) * 96 + (len(icons) - 1) * gap
+w = max(window.width, row_w) + 2 * gap
+out = Image.new("RGB", (w, gap + 96 + gap + window.height + gap), back)
+x = (w - row_w) // 2
+for icon in icons:
+    out.paste(icon, (x, gap), icon)
+    x += 96 + gap
+out.paste(window, ((w - window.width) // 2, 2 * gap + 96))
+out.save(sys.argv[2], optimize=True)
+PY
+  echo "== README picture: docs/vantrel.png"
+fi
