@@ -54,6 +54,7 @@ constexpr int kButtonHeight = 25;
 constexpr int kBrowseWidth = 23;
 constexpr int kEditHeight = 21;
 constexpr int kListItemHeight = 13;
+constexpr int kListTextPadding = 2;  // left and right of an entry's text
 
 HWND AddChild(HWND parent, const wchar_t* cls, const wchar_t* text, DWORD style, int id, DWORD exStyle = 0) {
     return CreateWindowExW(exStyle, cls, text, WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0, parent,
@@ -276,9 +277,12 @@ void Tfrm_Main::CreateControls() {
     HWND edit = AddChild(hwnd_, L"EDIT", L"", ES_AUTOHSCROLL | WS_TABSTOP, kEdFileName, WS_EX_CLIENTEDGE | WS_EX_ACCEPTFILES);
     SetWindowSubclass(edit, ChildSubclassProc, kEdFileName, reinterpret_cast<DWORD_PTR>(this));
     AddChild(hwnd_, L"BUTTON", L"...", BS_PUSHBUTTON | WS_TABSTOP, kBtBrowse);
+    // Drawn by the window so that a long path gives way in its middle, not at its end; the
+    // entries keep their strings, the full paths, which the accessibility proxy names
+    // them by.
     HWND list = AddChild(hwnd_, L"LISTBOX", nullptr,
-                         LBS_EXTENDEDSEL | LBS_NOTIFY | LBS_HASSTRINGS | LBS_NOINTEGRALHEIGHT | WS_VSCROLL |
-                             WS_HSCROLL | WS_TABSTOP,
+                         LBS_EXTENDEDSEL | LBS_NOTIFY | LBS_HASSTRINGS | LBS_OWNERDRAWFIXED | LBS_NOINTEGRALHEIGHT |
+                             WS_VSCROLL | WS_TABSTOP,
                          kLbFiles, WS_EX_CLIENTEDGE);
     SetWindowSubclass(list, ChildSubclassProc, kLbFiles, reinterpret_cast<DWORD_PTR>(this));
     AddChild(hwnd_, L"BUTTON", L"&Add", BS_PUSHBUTTON | WS_TABSTOP, kBtAddFile);
@@ -516,6 +520,71 @@ std::vector<std::wstring> Tfrm_Main::ListEntries() const {
 }
 
 std::wstring Tfrm_Main::FileNameText() const { return WindowText(GetDlgItem(hwnd_, kEdFileName)); }
+
+std::wstring Tfrm_Main::ListItemShownText(int index) const {
+    HWND list = GetDlgItem(hwnd_, kLbFiles);
+    DRAWITEMSTRUCT item{};
+    if (index < 0 || SendMessageW(list, LB_GETITEMRECT, WPARAM(index), reinterpret_cast<LPARAM>(&item.rcItem)) == LB_ERR)
+        return {};
+    // The entry drawn as the list draws it, into a bitmap of its own.
+    HDC screen = GetDC(list);
+    HDC dc = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, std::max(1, int(item.rcItem.right - item.rcItem.left)),
+                                            std::max(1, int(item.rcItem.bottom - item.rcItem.top)));
+    ReleaseDC(list, screen);
+    HGDIOBJ old = SelectObject(dc, bitmap);
+    OffsetRect(&item.rcItem, -item.rcItem.left, -item.rcItem.top);
+    item.CtlType = ODT_LISTBOX;
+    item.CtlID = kLbFiles;
+    item.itemID = UINT(index);
+    item.itemAction = ODA_DRAWENTIRE;
+    item.hwndItem = list;
+    item.hDC = dc;
+    const std::wstring shown = DrawListItem(item);
+    SelectObject(dc, old);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    return shown;
+}
+
+std::wstring Tfrm_Main::DrawListItem(const DRAWITEMSTRUCT& item) const {
+    if (item.itemID == UINT(-1)) {
+        // An empty list shows the focus by its rectangle alone, which the list toggles.
+        if (item.itemAction & ODA_FOCUS) DrawFocusRect(item.hDC, &item.rcItem);
+        return {};
+    }
+    const RECT& rc = item.rcItem;
+    const int w = rc.right - rc.left, h = rc.bottom - rc.top;
+    if (w <= 0 || h <= 0) return {};
+    const std::wstring path = ListItemText(item.hwndItem, int(item.itemID));
+    // Drawn off screen and put there in one step, so an entry never flickers; straight on
+    // the screen when there is no memory for that.
+    HDC memory = CreateCompatibleDC(item.hDC);
+    HBITMAP bitmap = memory ? CreateCompatibleBitmap(item.hDC, w, h) : nullptr;
+    HDC dc = bitmap ? memory : item.hDC;
+    HGDIOBJ oldBitmap = bitmap ? SelectObject(memory, bitmap) : nullptr;
+    const RECT area = bitmap ? RECT{0, 0, w, h} : rc;
+    // The system's colours, so a high-contrast scheme shows as the user set it.
+    const bool selected = (item.itemState & ODS_SELECTED) != 0;
+    FillRect(dc, &area, GetSysColorBrush(selected ? COLOR_HIGHLIGHT : COLOR_WINDOW));
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, GetSysColor((item.itemState & ODS_DISABLED) ? COLOR_GRAYTEXT
+                                 : selected                       ? COLOR_HIGHLIGHTTEXT
+                                                                  : COLOR_WINDOWTEXT));
+    HGDIOBJ oldFont = SelectObject(dc, font_);
+    RECT text = area;
+    InflateRect(&text, -Scale(kListTextPadding), 0);
+    const std::wstring shown = DrawPathText(dc, path, text);
+    SelectObject(dc, oldFont);
+    if ((item.itemState & ODS_FOCUS) && !(item.itemState & ODS_NOFOCUSRECT)) DrawFocusRect(dc, &area);
+    if (bitmap) {
+        BitBlt(item.hDC, rc.left, rc.top, w, h, memory, 0, 0, SRCCOPY);
+        SelectObject(memory, oldBitmap);
+        DeleteObject(bitmap);
+    }
+    if (memory) DeleteDC(memory);
+    return shown;
+}
 
 void Tfrm_Main::DropFiles(HDROP drop, bool onNameBox) {
     const std::vector<std::wstring> files = DroppedFiles(drop);
@@ -970,6 +1039,18 @@ LRESULT Tfrm_Main::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
             if (header->idFrom == UINT_PTR(kPcMarks) && header->code == TCN_SELCHANGE) LayoutPages();
             break;
         }
+        case WM_MEASUREITEM: {
+            auto* item = reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
+            if (item->CtlType != ODT_LISTBOX || item->CtlID != UINT(kLbFiles)) break;
+            item->itemHeight = UINT(Scale(kListItemHeight));
+            return TRUE;
+        }
+        case WM_DRAWITEM: {
+            const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+            if (item->CtlType != ODT_LISTBOX || item->CtlID != UINT(kLbFiles)) break;
+            DrawListItem(*item);
+            return TRUE;
+        }
         case WM_INITMENUPOPUP:
             OnInitMenuPopup(reinterpret_cast<HMENU>(wParam));
             return 0;
@@ -1067,6 +1148,11 @@ LRESULT CALLBACK Tfrm_Main::ChildSubclassProc(HWND hwnd, UINT msg, WPARAM wParam
         if (id == kLbFiles && msg == WM_KEYDOWN && wParam == VK_DELETE) {
             self->RemoveSelectedFiles();
             return 0;
+        }
+        if (id == kLbFiles && msg == WM_SIZE) {
+            // Every entry is elided to the width: all of them are drawn again at a new one.
+            // The entries cover their rows, so nothing is erased first.
+            InvalidateRect(hwnd, nullptr, FALSE);
         }
         if (id == kEdFileName && msg == WM_DROPFILES) {
             self->DropFiles(reinterpret_cast<HDROP>(wParam), true);

@@ -111,6 +111,9 @@ public:
 
     // --- state, for tests and tools ---
     std::vector<std::wstring> ListEntries() const;
+    // The text lbFiles draws for an entry at its current width, font and DPI: the full
+    // path, or the path with its middle elided so that the file name shows.
+    std::wstring ListItemShownText(int index) const;
     std::wstring FileNameText() const;
     int PageCount() const { return int(pages_.size()); }
     int ActivePage() const;
@@ -162,6 +165,10 @@ private:
     void Layout();
     void LayoutPages();
     void PlaceFileLine();
+    // lbFiles is drawn by the window: each entry is its full path (the entries are what
+    // the engine and the saved list read), shown elided to the list's width. Returns the
+    // text drawn.
+    std::wstring DrawListItem(const DRAWITEMSTRUCT& item) const;
     void UpdateFonts();
     void OnDpiChanged(int dpi, const RECT* suggested);
     void EnforceMinimumSize(MINMAXINFO& info) const;
