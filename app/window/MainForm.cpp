@@ -320,6 +320,14 @@ void Tfrm_Main::CreateControls() {
         tool.lpszText = const_cast<wchar_t*>(text);
         SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
     }
+    // The full path of the hovered entry.
+    TTTOOLINFOW entryTool{};
+    entryTool.cbSize = TTTOOLINFOW_V2_SIZE;
+    entryTool.uFlags = TTF_SUBCLASS;
+    entryTool.hwnd = list;
+    entryTool.uId = kLbFilesTip;
+    entryTool.lpszText = const_cast<wchar_t*>(L"");
+    SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&entryTool));
 }
 
 Tfrm_Main::TPage& Tfrm_Main::AddPage(const std::wstring& caption) {
@@ -584,6 +592,49 @@ std::wstring Tfrm_Main::DrawListItem(const DRAWITEMSTRUCT& item) const {
     }
     if (memory) DeleteDC(memory);
     return shown;
+}
+
+void Tfrm_Main::TrackListTip(int x, int y) {
+    if (!tooltip_) return;
+    HWND list = GetDlgItem(hwnd_, kLbFiles);
+    // The nearest entry, and only when the point is on it (below the last one is none).
+    const LRESULT hit = SendMessageW(list, LB_ITEMFROMPOINT, 0, MAKELPARAM(x, y));
+    int index = hit == LB_ERR || HIWORD(hit) ? -1 : int(LOWORD(hit));
+    RECT rect{};
+    const POINT at{x, y};
+    if (index >= 0 && (SendMessageW(list, LB_GETITEMRECT, WPARAM(index), reinterpret_cast<LPARAM>(&rect)) == LB_ERR ||
+                       !PtInRect(&rect, at)))
+        index = -1;
+    if (index < 0) rect = RECT{};
+    const std::wstring text = index >= 0 ? ListItemText(list, index) : std::wstring();
+    if (index == tipItem_ && text == listTip_) return;
+    tipItem_ = index;
+    listTip_ = text;
+    // The hint now shown belongs to the entry left behind; the new one shows at the next
+    // hover pause (an empty text shows none).
+    SendMessageW(tooltip_, TTM_POP, 0, 0);
+    PlaceListTip(rect);
+}
+
+void Tfrm_Main::PlaceListTip(const RECT& rect) {
+    TTTOOLINFOW tool{};
+    tool.cbSize = TTTOOLINFOW_V2_SIZE;
+    tool.hwnd = GetDlgItem(hwnd_, kLbFiles);
+    tool.uId = kLbFilesTip;
+    tool.rect = rect;
+    SendMessageW(tooltip_, TTM_NEWTOOLRECTW, 0, reinterpret_cast<LPARAM>(&tool));
+    tool.lpszText = listTip_.data();
+    SendMessageW(tooltip_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+void Tfrm_Main::ResetListTip() {
+    // The entries moved under the mouse (scrolled, added, removed, resized): no hint until
+    // the next move finds its entry.
+    tipItem_ = -1;
+    listTip_.clear();
+    if (!tooltip_) return;
+    SendMessageW(tooltip_, TTM_POP, 0, 0);
+    PlaceListTip(RECT{});
 }
 
 void Tfrm_Main::DropFiles(HDROP drop, bool onNameBox) {
@@ -897,6 +948,7 @@ void Tfrm_Main::OnDpiChanged(int dpi, const RECT* suggested) {
     listMinHeight_ = MulDiv(listMinHeight_, dpi, old);
     UpdateFonts();
     SendMessageW(GetDlgItem(hwnd_, kLbFiles), LB_SETITEMHEIGHT, 0, Scale(kListItemHeight));
+    ResetListTip();
     for (TPage& page : pages_)
         if (page.Grid) page.Grid->UpdateDpi();
     if (userMarkers_) userMarkers_->UpdateDpi();
@@ -1149,10 +1201,18 @@ LRESULT CALLBACK Tfrm_Main::ChildSubclassProc(HWND hwnd, UINT msg, WPARAM wParam
             self->RemoveSelectedFiles();
             return 0;
         }
+        if (id == kLbFiles && msg == WM_MOUSEMOVE) self->TrackListTip(short(LOWORD(lParam)), short(HIWORD(lParam)));
         if (id == kLbFiles && msg == WM_SIZE) {
             // Every entry is elided to the width: all of them are drawn again at a new one.
             // The entries cover their rows, so nothing is erased first.
             InvalidateRect(hwnd, nullptr, FALSE);
+            self->ResetListTip();
+        }
+        if (id == kLbFiles && (msg == WM_VSCROLL || msg == WM_MOUSEWHEEL || msg == LB_ADDSTRING ||
+                               msg == LB_INSERTSTRING || msg == LB_DELETESTRING || msg == LB_RESETCONTENT)) {
+            const LRESULT result = DefSubclassProc(hwnd, msg, wParam, lParam);
+            self->ResetListTip();
+            return result;
         }
         if (id == kEdFileName && msg == WM_DROPFILES) {
             self->DropFiles(reinterpret_cast<HDROP>(wParam), true);

@@ -45,6 +45,10 @@ enum MainFormControl : int {
     kFirstGrid = 1100,  // the grid of page i has kFirstGrid + i
 };
 
+// The tooltip's tool over the hovered entry of lbFiles (the tool's window is lbFiles);
+// its text is that entry's full path.
+constexpr UINT_PTR kLbFilesTip = 1;
+
 // Menu command identifiers.
 enum MainMenuCommand : int {
     kApplyIconChange1 = 2001,
@@ -114,6 +118,7 @@ public:
     // The text lbFiles draws for an entry at its current width, font and DPI: the full
     // path, or the path with its middle elided so that the file name shows.
     std::wstring ListItemShownText(int index) const;
+    HWND TooltipHandle() const { return tooltip_; }
     std::wstring FileNameText() const;
     int PageCount() const { return int(pages_.size()); }
     int ActivePage() const;
@@ -169,6 +174,10 @@ private:
     // the engine and the saved list read), shown elided to the list's width. Returns the
     // text drawn.
     std::wstring DrawListItem(const DRAWITEMSTRUCT& item) const;
+    // The tooltip follows the entry under the mouse.
+    void TrackListTip(int x, int y);
+    void PlaceListTip(const RECT& rect);
+    void ResetListTip();
     void UpdateFonts();
     void OnDpiChanged(int dpi, const RECT* suggested);
     void EnforceMinimumSize(MINMAXINFO& info) const;
@@ -212,6 +221,9 @@ private:
     int userMarkersPage_ = -1;
     // Names chosen in the name box's dialog or dropped on it.
     std::vector<std::wstring> nameBoxFiles_;
+    // The entry of lbFiles under the mouse (-1: none) and its tooltip text.
+    int tipItem_ = -1;
+    std::wstring listTip_;
 };
 
 // Creates the main window on the engine's file list and runs the message loop until it

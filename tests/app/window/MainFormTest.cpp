@@ -6,6 +6,7 @@
 
 #include "app/window/MainForm.h"
 
+#include <commctrl.h>
 #include <shlobj.h>
 
 #include <set>
@@ -208,6 +209,21 @@ TEST_F(MainFormTest, TheListOfOneDeepFolderShowsEveryFileNameWholeAtEachWidthAnd
     Pump();
     expectNamesShown("narrow again");
 
+    // The hint over an entry is its full path; below the entries there is none.
+    auto hintAt = [&](int y) {
+        SendMessageW(list, WM_MOUSEMOVE, 0, MAKELPARAM(10, y));
+        wchar_t text[512] = L"<no tooltip>";
+        TTTOOLINFOW tool{};
+        tool.cbSize = TTTOOLINFOW_V2_SIZE;
+        tool.hwnd = list;
+        tool.uId = kLbFilesTip;
+        tool.lpszText = text;
+        SendMessageW(form_->TooltipHandle(), TTM_GETTEXTW, 512, reinterpret_cast<LPARAM>(&tool));
+        return std::wstring(text);
+    };
+    EXPECT_EQ(hintAt(last.top - 2), paths[1]);
+    EXPECT_EQ(hintAt(last.bottom + 3), L"");
+    EXPECT_EQ(hintAt(last.top + 2), paths[2]);
     // A screen reader names an entry by its string, the full path: the platform's proxy
     // reads the strings of a list the window draws when it has LBS_HASSTRINGS.
     EXPECT_TRUE(GetWindowLongW(list, GWL_STYLE) & LBS_HASSTRINGS);
