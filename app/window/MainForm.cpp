@@ -320,7 +320,7 @@ void Tfrm_Main::CreateControls() {
         tool.lpszText = const_cast<wchar_t*>(text);
         SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
     }
-    // The full path of the hovered entry.
+    // The full path of the hovered entry, and of the name box (asked for when it shows).
     TTTOOLINFOW entryTool{};
     entryTool.cbSize = TTTOOLINFOW_V2_SIZE;
     entryTool.uFlags = TTF_SUBCLASS;
@@ -328,6 +328,13 @@ void Tfrm_Main::CreateControls() {
     entryTool.uId = kLbFilesTip;
     entryTool.lpszText = const_cast<wchar_t*>(L"");
     SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&entryTool));
+    TTTOOLINFOW nameTool{};
+    nameTool.cbSize = TTTOOLINFOW_V2_SIZE;
+    nameTool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    nameTool.hwnd = hwnd_;
+    nameTool.uId = reinterpret_cast<UINT_PTR>(edit);
+    nameTool.lpszText = LPSTR_TEXTCALLBACKW;
+    SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&nameTool));
 }
 
 Tfrm_Main::TPage& Tfrm_Main::AddPage(const std::wstring& caption) {
@@ -458,6 +465,7 @@ void Tfrm_Main::SetMultipleMode(bool multiple) {
     } else {
         const std::wstring name = ListCount(list) > 0 ? ListItemText(list, 0) : std::wstring();
         SetWindowTextW(edit, name.c_str());
+        ShowNameBoxEnd();
         SendMessageW(list, LB_RESETCONTENT, 0, 0);
         SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
         ShowFileState(name);
@@ -637,11 +645,23 @@ void Tfrm_Main::ResetListTip() {
     PlaceListTip(RECT{});
 }
 
+void Tfrm_Main::ShowNameBoxEnd(bool leaving) {
+    HWND edit = GetDlgItem(hwnd_, kEdFileName);
+    if (!edit || (!leaving && GetFocus() == edit)) return;
+    const int length = GetWindowTextLengthW(edit);
+    // To the start, then to the end: a path that fits shows whole, a longer one its file name.
+    SendMessageW(edit, EM_SETSEL, 0, 0);
+    SendMessageW(edit, EM_SCROLLCARET, 0, 0);
+    SendMessageW(edit, EM_SETSEL, WPARAM(length), LPARAM(length));
+    SendMessageW(edit, EM_SCROLLCARET, 0, 0);
+}
+
 void Tfrm_Main::DropFiles(HDROP drop, bool onNameBox) {
     const std::vector<std::wstring> files = DroppedFiles(drop);
     DragFinish(drop);
     if (onNameBox && !files.empty()) {
         SetWindowTextW(GetDlgItem(hwnd_, kEdFileName), files.front().c_str());
+        ShowNameBoxEnd();
         nameBoxFiles_ = files;
     }
     for (const std::wstring& file : files) AddFile(file);
@@ -652,6 +672,7 @@ void Tfrm_Main::DropFiles(HDROP drop, bool onNameBox) {
 void Tfrm_Main::AfterFileDialog(const std::vector<std::wstring>& files, bool accepted) {
     if (accepted && files.size() == 1) {
         SetWindowTextW(GetDlgItem(hwnd_, kEdFileName), files.front().c_str());
+        ShowNameBoxEnd();
     } else if (accepted && !files.empty()) {
         SendMessageW(GetDlgItem(hwnd_, kLbFiles), LB_RESETCONTENT, 0, 0);
         for (const std::wstring& file : files) AddFile(file);
@@ -917,6 +938,7 @@ void Tfrm_Main::Layout() {
     place(kBtCancel, w - m - Scale(kButtonWidth), buttonTop, Scale(kButtonWidth), Scale(kButtonHeight));
     place(kBtApply, w - m - 2 * Scale(kButtonWidth) - Scale(6), buttonTop, Scale(kButtonWidth), Scale(kButtonHeight));
     if (dwp) EndDeferWindowPos(dwp);
+    ShowNameBoxEnd();
     PlaceFileLine();
     LayoutPages();
     InvalidateRect(hwnd_, nullptr, TRUE);
@@ -1089,6 +1111,13 @@ LRESULT Tfrm_Main::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         case WM_NOTIFY: {
             const auto* header = reinterpret_cast<const NMHDR*>(lParam);
             if (header->idFrom == UINT_PTR(kPcMarks) && header->code == TCN_SELCHANGE) LayoutPages();
+            if (header->hwndFrom == tooltip_ && header->code == TTN_GETDISPINFOW &&
+                header->idFrom == reinterpret_cast<UINT_PTR>(GetDlgItem(hwnd_, kEdFileName))) {
+                // The name box's whole path, which its width may cut.
+                nameBoxTip_ = FileNameText();
+                reinterpret_cast<NMTTDISPINFOW*>(lParam)->lpszText = nameBoxTip_.data();
+                return 0;
+            }
             break;
         }
         case WM_MEASUREITEM: {
@@ -1212,6 +1241,11 @@ LRESULT CALLBACK Tfrm_Main::ChildSubclassProc(HWND hwnd, UINT msg, WPARAM wParam
                                msg == LB_INSERTSTRING || msg == LB_DELETESTRING || msg == LB_RESETCONTENT)) {
             const LRESULT result = DefSubclassProc(hwnd, msg, wParam, lParam);
             self->ResetListTip();
+            return result;
+        }
+        if (id == kEdFileName && msg == WM_KILLFOCUS) {
+            const LRESULT result = DefSubclassProc(hwnd, msg, wParam, lParam);
+            self->ShowNameBoxEnd(true);
             return result;
         }
         if (id == kEdFileName && msg == WM_DROPFILES) {

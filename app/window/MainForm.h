@@ -178,6 +178,9 @@ private:
     void TrackListTip(int x, int y);
     void PlaceListTip(const RECT& rect);
     void ResetListTip();
+    // The name box shows the end of its path (the file name) while it has no focus;
+    // leaving: it is losing the focus now.
+    void ShowNameBoxEnd(bool leaving = false);
     void UpdateFonts();
     void OnDpiChanged(int dpi, const RECT* suggested);
     void EnforceMinimumSize(MINMAXINFO& info) const;
@@ -221,9 +224,11 @@ private:
     int userMarkersPage_ = -1;
     // Names chosen in the name box's dialog or dropped on it.
     std::vector<std::wstring> nameBoxFiles_;
-    // The entry of lbFiles under the mouse (-1: none) and its tooltip text.
+    // The entry of lbFiles under the mouse (-1: none) and its tooltip text; the name
+    // box's tooltip text.
     int tipItem_ = -1;
     std::wstring listTip_;
+    std::wstring nameBoxTip_;
 };
 
 // Creates the main window on the engine's file list and runs the message loop until it

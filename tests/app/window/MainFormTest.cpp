@@ -236,6 +236,23 @@ TEST_F(MainFormTest, TheListOfOneDeepFolderShowsEveryFileNameWholeAtEachWidthAnd
     expectNamesShown("144 DPI");
 }
 
+TEST_F(MainFormTest, TheNameBoxShowsTheEndOfItsPathAndAllOfItAsItsHint) {
+    const std::wstring path = DeepFiles({L"report-q1.vtdoc"}).front();
+    Open({path});
+    HWND edit = Item(kEdFileName);
+    // The last character is in the box, the start of the path gives way.
+    const LRESULT end = SendMessageW(edit, EM_POSFROMCHAR, WPARAM(path.size() - 1), 0);
+    RECT client{};
+    GetClientRect(edit, &client);
+    EXPECT_GT(SendMessageW(edit, EM_GETFIRSTVISIBLELINE, 0, 0), 0);
+    EXPECT_TRUE(end != -1 && short(LOWORD(end)) >= 0 && short(LOWORD(end)) < client.right) << short(LOWORD(end));
+    NMTTDISPINFOW info{};
+    info.hdr = {form_->TooltipHandle(), reinterpret_cast<UINT_PTR>(edit), UINT(TTN_GETDISPINFOW)};
+    info.uFlags = TTF_IDISHWND;
+    SendMessageW(form_->Handle(), WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&info));
+    EXPECT_EQ(std::wstring(info.lpszText ? info.lpszText : L"<none>"), path);
+}
+
 TEST_F(MainFormTest, PagesAndApplyingFromEachPicker) {
     const std::wstring file = NewFile(L"a.vtdoc");
     Open({file});
