@@ -137,6 +137,24 @@ shots shot "$W\\multiple-colors.bmp" page 1 shot "$W\\multiple-main.bmp" hover 7
   about "$W\\about.bmp" mode single page 1 shot "$W\\single-colors.bmp" close
 echo "  selectedfiles.dat after the window closed:"
 tr -d '\r' < "$SELECTED" | sed 's/^/      /'
+# Three files of one deep folder: each entry shows its file name, the path's middle gives
+# way; the hint and the single mode's name box show the rest.
+echo "== the main window on three files of one deep folder, at 96 and 144 DPI"
+DEEP="$WINEPREFIX/drive_c/users/someone/Documents/Projects/2026/Quarterly reports/Drafts"
+DEEP_WIN='C:\users\someone\Documents\Projects\2026\Quarterly reports\Drafts'
+rm -rf "$DEEP"; mkdir -p "$DEEP"
+DEEP_FILES=("Q1 revenue report.txt" "Q2 revenue report.txt" "Summary for the board.txt")
+deep_list() { for f in "${DEEP_FILES[@]}"; do printf '%s\r\n' "$DEEP_WIN\\$f"; done > "$SELECTED"; }
+for f in "${DEEP_FILES[@]}"; do printf 'draft\r\n' > "$DEEP/$f"; done
+deep_list
+shots clickfile 1 shot "$W\\deep-folder.bmp" hoverfile 2 shot "$W\\deep-folder-hint.bmp" \
+  mode single shot "$W\\deep-folder-single.bmp" close
+deep_list
+wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1
+shots clickfile 1 shot "$W\\dpi144-deep-folder.bmp" hoverfile 2 shot "$W\\dpi144-deep-folder-hint.bmp" \
+  mode single shot "$W\\dpi144-deep-folder-single.bmp" close
+wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f >/dev/null 2>&1
+list "$SELECTED" "$F/report.txt" "$F/settings.ini" "$F/letter.rtf"
 # "Marked Files...": report.txt loses its icon stream (as a service that drops streams
 # leaves it) and the journal names a file that is gone.
 rm -f "$F/report.txt:vantrelicon"

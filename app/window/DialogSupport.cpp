@@ -1,6 +1,7 @@
 #include "app/window/DialogSupport.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "app/common/TextConv.h"
 #include "imaging/Error.h"
@@ -75,6 +76,16 @@ SIZE TextExtent(HFONT font, const std::wstring& text, int wrapWidth) {
     if (old) SelectObject(dc, old);
     ReleaseDC(nullptr, dc);
     return size;
+}
+
+std::wstring DrawPathText(HDC dc, const std::wstring& path, RECT rect) {
+    // The platform writes the elided text back: up to four characters more than the path.
+    std::vector<wchar_t> text(path.size() + 5, L'\0');
+    std::copy(path.begin(), path.end(), text.begin());
+    DrawTextW(dc, text.data(), -1, &rect,
+              DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_PATH_ELLIPSIS | DT_MODIFYSTRING);
+    text.back() = L'\0';
+    return text.data();
 }
 
 HWND AddControl(HWND parent, const wchar_t* cls, const wchar_t* text, DWORD style, int x, int y, int w, int h, int id,

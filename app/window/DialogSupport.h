@@ -44,6 +44,12 @@ HFONT CreateMessageFont(int dpi, int percent = 100, bool bold = false);
 // Extent of a text in a font: one line, or wrapped at wrapWidth when that is positive.
 SIZE TextExtent(HFONT font, const std::wstring& text, int wrapWidth = 0);
 
+// Draws a path on one line, vertically centred in the rectangle, in the DC's font and
+// colours. When it is wider than the rectangle, the platform's path ellipsis takes out
+// the middle, so the start and the last part (the file name) show; a list of files of
+// one folder then reads by their names. Returns the text drawn.
+std::wstring DrawPathText(HDC dc, const std::wstring& path, RECT rect);
+
 // A visible child control with the given font (none: the system font).
 HWND AddControl(HWND parent, const wchar_t* cls, const wchar_t* text, DWORD style, int x, int y, int w, int h, int id,
                 HFONT font, DWORD exStyle = 0);

@@ -55,6 +55,7 @@ constexpr int kButtonHeight = 25;
 constexpr int kBrowseWidth = 23;
 constexpr int kEditHeight = 21;
 constexpr int kListItemHeight = 13;
+constexpr int kListTextPadding = 2;  // left and right of an entry's text
 
 HWND AddChild(HWND parent, const wchar_t* cls, const wchar_t* text, DWORD style, int id, DWORD exStyle = 0) {
     return CreateWindowExW(exStyle, cls, text, WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0, parent,
@@ -278,9 +279,12 @@ void Tfrm_Main::CreateControls() {
     HWND edit = AddChild(hwnd_, L"EDIT", L"", ES_AUTOHSCROLL | WS_TABSTOP, kEdFileName, WS_EX_CLIENTEDGE | WS_EX_ACCEPTFILES);
     SetWindowSubclass(edit, ChildSubclassProc, kEdFileName, reinterpret_cast<DWORD_PTR>(this));
     AddChild(hwnd_, L"BUTTON", L"...", BS_PUSHBUTTON | WS_TABSTOP, kBtBrowse);
+    // Drawn by the window so that a long path gives way in its middle, not at its end; the
+    // entries keep their strings, the full paths, which the accessibility proxy names
+    // them by.
     HWND list = AddChild(hwnd_, L"LISTBOX", nullptr,
-                         LBS_EXTENDEDSEL | LBS_NOTIFY | LBS_HASSTRINGS | LBS_NOINTEGRALHEIGHT | WS_VSCROLL |
-                             WS_HSCROLL | WS_TABSTOP,
+                         LBS_EXTENDEDSEL | LBS_NOTIFY | LBS_HASSTRINGS | LBS_OWNERDRAWFIXED | LBS_NOINTEGRALHEIGHT |
+                             WS_VSCROLL | WS_TABSTOP,
                          kLbFiles, WS_EX_CLIENTEDGE);
     SetWindowSubclass(list, ChildSubclassProc, kLbFiles, reinterpret_cast<DWORD_PTR>(this));
     AddChild(hwnd_, L"BUTTON", L"&Add", BS_PUSHBUTTON | WS_TABSTOP, kBtAddFile);
@@ -318,6 +322,21 @@ void Tfrm_Main::CreateControls() {
         tool.lpszText = const_cast<wchar_t*>(text);
         SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
     }
+    // The full path of the hovered entry, and of the name box (asked for when it shows).
+    TTTOOLINFOW entryTool{};
+    entryTool.cbSize = TTTOOLINFOW_V2_SIZE;
+    entryTool.uFlags = TTF_SUBCLASS;
+    entryTool.hwnd = list;
+    entryTool.uId = kLbFilesTip;
+    entryTool.lpszText = const_cast<wchar_t*>(L"");
+    SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&entryTool));
+    TTTOOLINFOW nameTool{};
+    nameTool.cbSize = TTTOOLINFOW_V2_SIZE;
+    nameTool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    nameTool.hwnd = hwnd_;
+    nameTool.uId = reinterpret_cast<UINT_PTR>(edit);
+    nameTool.lpszText = LPSTR_TEXTCALLBACKW;
+    SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&nameTool));
 }
 
 Tfrm_Main::TPage& Tfrm_Main::AddPage(const std::wstring& caption) {
@@ -448,6 +467,7 @@ void Tfrm_Main::SetMultipleMode(bool multiple) {
     } else {
         const std::wstring name = ListCount(list) > 0 ? ListItemText(list, 0) : std::wstring();
         SetWindowTextW(edit, name.c_str());
+        ShowNameBoxEnd();
         SendMessageW(list, LB_RESETCONTENT, 0, 0);
         SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
         ShowFileState(name);
@@ -519,11 +539,131 @@ std::vector<std::wstring> Tfrm_Main::ListEntries() const {
 
 std::wstring Tfrm_Main::FileNameText() const { return WindowText(GetDlgItem(hwnd_, kEdFileName)); }
 
+std::wstring Tfrm_Main::ListItemShownText(int index) const {
+    HWND list = GetDlgItem(hwnd_, kLbFiles);
+    DRAWITEMSTRUCT item{};
+    if (index < 0 || SendMessageW(list, LB_GETITEMRECT, WPARAM(index), reinterpret_cast<LPARAM>(&item.rcItem)) == LB_ERR)
+        return {};
+    // The entry drawn as the list draws it, into a bitmap of its own.
+    HDC screen = GetDC(list);
+    HDC dc = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, std::max(1, int(item.rcItem.right - item.rcItem.left)),
+                                            std::max(1, int(item.rcItem.bottom - item.rcItem.top)));
+    ReleaseDC(list, screen);
+    HGDIOBJ old = SelectObject(dc, bitmap);
+    OffsetRect(&item.rcItem, -item.rcItem.left, -item.rcItem.top);
+    item.CtlType = ODT_LISTBOX;
+    item.CtlID = kLbFiles;
+    item.itemID = UINT(index);
+    item.itemAction = ODA_DRAWENTIRE;
+    item.hwndItem = list;
+    item.hDC = dc;
+    const std::wstring shown = DrawListItem(item);
+    SelectObject(dc, old);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    return shown;
+}
+
+std::wstring Tfrm_Main::DrawListItem(const DRAWITEMSTRUCT& item) const {
+    if (item.itemID == UINT(-1)) {
+        // An empty list shows the focus by its rectangle alone, which the list toggles.
+        if (item.itemAction & ODA_FOCUS) DrawFocusRect(item.hDC, &item.rcItem);
+        return {};
+    }
+    const RECT& rc = item.rcItem;
+    const int w = rc.right - rc.left, h = rc.bottom - rc.top;
+    if (w <= 0 || h <= 0) return {};
+    const std::wstring path = ListItemText(item.hwndItem, int(item.itemID));
+    // Drawn off screen and put there in one step, so an entry never flickers; straight on
+    // the screen when there is no memory for that.
+    HDC memory = CreateCompatibleDC(item.hDC);
+    HBITMAP bitmap = memory ? CreateCompatibleBitmap(item.hDC, w, h) : nullptr;
+    HDC dc = bitmap ? memory : item.hDC;
+    HGDIOBJ oldBitmap = bitmap ? SelectObject(memory, bitmap) : nullptr;
+    const RECT area = bitmap ? RECT{0, 0, w, h} : rc;
+    // The system's colours, so a high-contrast scheme shows as the user set it.
+    const bool selected = (item.itemState & ODS_SELECTED) != 0;
+    FillRect(dc, &area, GetSysColorBrush(selected ? COLOR_HIGHLIGHT : COLOR_WINDOW));
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, GetSysColor((item.itemState & ODS_DISABLED) ? COLOR_GRAYTEXT
+                                 : selected                       ? COLOR_HIGHLIGHTTEXT
+                                                                  : COLOR_WINDOWTEXT));
+    HGDIOBJ oldFont = SelectObject(dc, font_);
+    RECT text = area;
+    InflateRect(&text, -Scale(kListTextPadding), 0);
+    const std::wstring shown = DrawPathText(dc, path, text);
+    SelectObject(dc, oldFont);
+    if ((item.itemState & ODS_FOCUS) && !(item.itemState & ODS_NOFOCUSRECT)) DrawFocusRect(dc, &area);
+    if (bitmap) {
+        BitBlt(item.hDC, rc.left, rc.top, w, h, memory, 0, 0, SRCCOPY);
+        SelectObject(memory, oldBitmap);
+        DeleteObject(bitmap);
+    }
+    if (memory) DeleteDC(memory);
+    return shown;
+}
+
+void Tfrm_Main::TrackListTip(int x, int y) {
+    if (!tooltip_) return;
+    HWND list = GetDlgItem(hwnd_, kLbFiles);
+    // The nearest entry, and only when the point is on it (below the last one is none).
+    const LRESULT hit = SendMessageW(list, LB_ITEMFROMPOINT, 0, MAKELPARAM(x, y));
+    int index = hit == LB_ERR || HIWORD(hit) ? -1 : int(LOWORD(hit));
+    RECT rect{};
+    const POINT at{x, y};
+    if (index >= 0 && (SendMessageW(list, LB_GETITEMRECT, WPARAM(index), reinterpret_cast<LPARAM>(&rect)) == LB_ERR ||
+                       !PtInRect(&rect, at)))
+        index = -1;
+    if (index < 0) rect = RECT{};
+    const std::wstring text = index >= 0 ? ListItemText(list, index) : std::wstring();
+    if (index == tipItem_ && text == listTip_) return;
+    tipItem_ = index;
+    listTip_ = text;
+    // The hint now shown belongs to the entry left behind; the new one shows at the next
+    // hover pause (an empty text shows none).
+    SendMessageW(tooltip_, TTM_POP, 0, 0);
+    PlaceListTip(rect);
+}
+
+void Tfrm_Main::PlaceListTip(const RECT& rect) {
+    TTTOOLINFOW tool{};
+    tool.cbSize = TTTOOLINFOW_V2_SIZE;
+    tool.hwnd = GetDlgItem(hwnd_, kLbFiles);
+    tool.uId = kLbFilesTip;
+    tool.rect = rect;
+    SendMessageW(tooltip_, TTM_NEWTOOLRECTW, 0, reinterpret_cast<LPARAM>(&tool));
+    tool.lpszText = listTip_.data();
+    SendMessageW(tooltip_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+void Tfrm_Main::ResetListTip() {
+    // The entries moved under the mouse (scrolled, added, removed, resized): no hint until
+    // the next move finds its entry.
+    tipItem_ = -1;
+    listTip_.clear();
+    if (!tooltip_) return;
+    SendMessageW(tooltip_, TTM_POP, 0, 0);
+    PlaceListTip(RECT{});
+}
+
+void Tfrm_Main::ShowNameBoxEnd(bool leaving) {
+    HWND edit = GetDlgItem(hwnd_, kEdFileName);
+    if (!edit || (!leaving && GetFocus() == edit)) return;
+    const int length = GetWindowTextLengthW(edit);
+    // To the start, then to the end: a path that fits shows whole, a longer one its file name.
+    SendMessageW(edit, EM_SETSEL, 0, 0);
+    SendMessageW(edit, EM_SCROLLCARET, 0, 0);
+    SendMessageW(edit, EM_SETSEL, WPARAM(length), LPARAM(length));
+    SendMessageW(edit, EM_SCROLLCARET, 0, 0);
+}
+
 void Tfrm_Main::DropFiles(HDROP drop, bool onNameBox) {
     const std::vector<std::wstring> files = DroppedFiles(drop);
     DragFinish(drop);
     if (onNameBox && !files.empty()) {
         SetWindowTextW(GetDlgItem(hwnd_, kEdFileName), files.front().c_str());
+        ShowNameBoxEnd();
         nameBoxFiles_ = files;
     }
     for (const std::wstring& file : files) AddFile(file);
@@ -534,6 +674,7 @@ void Tfrm_Main::DropFiles(HDROP drop, bool onNameBox) {
 void Tfrm_Main::AfterFileDialog(const std::vector<std::wstring>& files, bool accepted) {
     if (accepted && files.size() == 1) {
         SetWindowTextW(GetDlgItem(hwnd_, kEdFileName), files.front().c_str());
+        ShowNameBoxEnd();
     } else if (accepted && !files.empty()) {
         SendMessageW(GetDlgItem(hwnd_, kLbFiles), LB_RESETCONTENT, 0, 0);
         for (const std::wstring& file : files) AddFile(file);
@@ -799,6 +940,7 @@ void Tfrm_Main::Layout() {
     place(kBtCancel, w - m - Scale(kButtonWidth), buttonTop, Scale(kButtonWidth), Scale(kButtonHeight));
     place(kBtApply, w - m - 2 * Scale(kButtonWidth) - Scale(6), buttonTop, Scale(kButtonWidth), Scale(kButtonHeight));
     if (dwp) EndDeferWindowPos(dwp);
+    ShowNameBoxEnd();
     PlaceFileLine();
     LayoutPages();
     InvalidateRect(hwnd_, nullptr, TRUE);
@@ -830,6 +972,7 @@ void Tfrm_Main::OnDpiChanged(int dpi, const RECT* suggested) {
     listMinHeight_ = MulDiv(listMinHeight_, dpi, old);
     UpdateFonts();
     SendMessageW(GetDlgItem(hwnd_, kLbFiles), LB_SETITEMHEIGHT, 0, Scale(kListItemHeight));
+    ResetListTip();
     for (TPage& page : pages_)
         if (page.Grid) page.Grid->UpdateDpi();
     if (userMarkers_) userMarkers_->UpdateDpi();
@@ -970,7 +1113,26 @@ LRESULT Tfrm_Main::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         case WM_NOTIFY: {
             const auto* header = reinterpret_cast<const NMHDR*>(lParam);
             if (header->idFrom == UINT_PTR(kPcMarks) && header->code == TCN_SELCHANGE) LayoutPages();
+            if (header->hwndFrom == tooltip_ && header->code == TTN_GETDISPINFOW &&
+                header->idFrom == reinterpret_cast<UINT_PTR>(GetDlgItem(hwnd_, kEdFileName))) {
+                // The name box's whole path, which its width may cut.
+                nameBoxTip_ = FileNameText();
+                reinterpret_cast<NMTTDISPINFOW*>(lParam)->lpszText = nameBoxTip_.data();
+                return 0;
+            }
             break;
+        }
+        case WM_MEASUREITEM: {
+            auto* item = reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
+            if (item->CtlType != ODT_LISTBOX || item->CtlID != UINT(kLbFiles)) break;
+            item->itemHeight = UINT(Scale(kListItemHeight));
+            return TRUE;
+        }
+        case WM_DRAWITEM: {
+            const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+            if (item->CtlType != ODT_LISTBOX || item->CtlID != UINT(kLbFiles)) break;
+            DrawListItem(*item);
+            return TRUE;
         }
         case WM_INITMENUPOPUP:
             OnInitMenuPopup(reinterpret_cast<HMENU>(wParam));
@@ -1069,6 +1231,24 @@ LRESULT CALLBACK Tfrm_Main::ChildSubclassProc(HWND hwnd, UINT msg, WPARAM wParam
         if (id == kLbFiles && msg == WM_KEYDOWN && wParam == VK_DELETE) {
             self->RemoveSelectedFiles();
             return 0;
+        }
+        if (id == kLbFiles && msg == WM_MOUSEMOVE) self->TrackListTip(short(LOWORD(lParam)), short(HIWORD(lParam)));
+        if (id == kLbFiles && msg == WM_SIZE) {
+            // Every entry is elided to the width: all of them are drawn again at a new one.
+            // The entries cover their rows, so nothing is erased first.
+            InvalidateRect(hwnd, nullptr, FALSE);
+            self->ResetListTip();
+        }
+        if (id == kLbFiles && (msg == WM_VSCROLL || msg == WM_MOUSEWHEEL || msg == LB_ADDSTRING ||
+                               msg == LB_INSERTSTRING || msg == LB_DELETESTRING || msg == LB_RESETCONTENT)) {
+            const LRESULT result = DefSubclassProc(hwnd, msg, wParam, lParam);
+            self->ResetListTip();
+            return result;
+        }
+        if (id == kEdFileName && msg == WM_KILLFOCUS) {
+            const LRESULT result = DefSubclassProc(hwnd, msg, wParam, lParam);
+            self->ShowNameBoxEnd(true);
+            return result;
         }
         if (id == kEdFileName && msg == WM_DROPFILES) {
             self->DropFiles(reinterpret_cast<HDROP>(wParam), true);

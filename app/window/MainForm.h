@@ -46,6 +46,10 @@ enum MainFormControl : int {
     kFirstGrid = 1100,  // the grid of page i has kFirstGrid + i
 };
 
+// The tooltip's tool over the hovered entry of lbFiles (the tool's window is lbFiles);
+// its text is that entry's full path.
+constexpr UINT_PTR kLbFilesTip = 1;
+
 // Menu command identifiers.
 enum MainMenuCommand : int {
     kApplyIconChange1 = 2001,
@@ -112,6 +116,10 @@ public:
 
     // --- state, for tests and tools ---
     std::vector<std::wstring> ListEntries() const;
+    // The text lbFiles draws for an entry at its current width, font and DPI: the full
+    // path, or the path with its middle elided so that the file name shows.
+    std::wstring ListItemShownText(int index) const;
+    HWND TooltipHandle() const { return tooltip_; }
     std::wstring FileNameText() const;
     int PageCount() const { return int(pages_.size()); }
     int ActivePage() const;
@@ -163,6 +171,17 @@ private:
     void Layout();
     void LayoutPages();
     void PlaceFileLine();
+    // lbFiles is drawn by the window: each entry is its full path (the entries are what
+    // the engine and the saved list read), shown elided to the list's width. Returns the
+    // text drawn.
+    std::wstring DrawListItem(const DRAWITEMSTRUCT& item) const;
+    // The tooltip follows the entry under the mouse.
+    void TrackListTip(int x, int y);
+    void PlaceListTip(const RECT& rect);
+    void ResetListTip();
+    // The name box shows the end of its path (the file name) while it has no focus;
+    // leaving: it is losing the focus now.
+    void ShowNameBoxEnd(bool leaving = false);
     void UpdateFonts();
     void OnDpiChanged(int dpi, const RECT* suggested);
     void EnforceMinimumSize(MINMAXINFO& info) const;
@@ -208,6 +227,11 @@ private:
     int userMarkersPage_ = -1;
     // Names chosen in the name box's dialog or dropped on it.
     std::vector<std::wstring> nameBoxFiles_;
+    // The entry of lbFiles under the mouse (-1: none) and its tooltip text; the name
+    // box's tooltip text.
+    int tipItem_ = -1;
+    std::wstring listTip_;
+    std::wstring nameBoxTip_;
 };
 
 // Creates the main window on the engine's file list and runs the message loop until it

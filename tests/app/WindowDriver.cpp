@@ -7,6 +7,8 @@
 //            select <n>    click the grid, then Home and Right n times: cell n selected
 //            choose        space on the grid: the selected cell is applied
 //            hover <n>     rest the mouse over cell n until its hint shows
+//            hoverfile <n> rest the mouse over entry n of the file list until its hint shows
+//            clickfile <n> click entry n of the file list: it alone is selected
 //            shot <file>   the main window (and a hint or box over it) as a BMP file
 //            about <file>  opens the About box, takes its picture, closes it with Esc
 //            mode <m>      "single" or "multiple" from the Mode menu
@@ -24,6 +26,7 @@
 #include "app/window/MainForm.h"  // imaging headers before windows.h and its RGB macros
 
 #include <windows.h>
+#include <commctrl.h>
 
 #include <algorithm>
 #include <functional>
@@ -246,12 +249,31 @@ int wmain(int argc, wchar_t** argv) {
             MouseAt(pt.x + 1, pt.y);
             Sleep(1500);
             ++i;
+        } else if (action == L"hoverfile" || action == L"clickfile") {
+            HWND list = GetDlgItem(form, vantrel::kLbFiles);
+            RECT item{};
+            SendMessageW(list, LB_GETITEMRECT, WPARAM(_wtoi(arg.c_str())), reinterpret_cast<LPARAM>(&item));
+            POINT pt{item.left + 40, (item.top + item.bottom) / 2};
+            ClientToScreen(list, &pt);
+            if (action == L"clickfile") {
+                Click(pt.x, pt.y);
+            } else {
+                MouseAt(pt.x, pt.y + 40);  // from outside the entry, so entering it is a change
+                MouseAt(pt.x, pt.y);
+                MouseAt(pt.x + 1, pt.y);
+                Sleep(1500);
+            }
+            ++i;
         } else if (action == L"shot") {
             Settle(form);
             RECT rc{};
             GetWindowRect(form, &rc);
             rc.bottom += 40;  // room for a hint below the last row
             rc.right += 120;
+            for (HWND shown : ProcessWindows(pid)) {  // and all of a hint that reaches further
+                RECT hint{};
+                if (ClassName(shown) == TOOLTIPS_CLASSW && GetWindowRect(shown, &hint)) UnionRect(&rc, &rc, &hint);
+            }
             Print(SaveScreenRect(rc, arg) ? L"  picture " + arg + L"\n" : L"  no picture\n");
             ++i;
         } else if (action == L"about") {

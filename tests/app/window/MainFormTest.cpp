@@ -6,8 +6,10 @@
 
 #include "app/window/MainForm.h"
 
+#include <commctrl.h>
 #include <shlobj.h>
 
+#include <set>
 #include <thread>
 
 #include "app/common/FileHelpers.h"
@@ -55,6 +57,14 @@ protected:
     void Close() {
         SendMessageW(form_->Handle(), WM_CLOSE, 0, 0);
         Pump();
+    }
+    // Files of one deep folder: their paths are alike up to their names.
+    std::vector<std::wstring> DeepFiles(const std::vector<std::wstring>& names) {
+        const std::wstring folder = L"Users\\someone\\Documents\\Projects\\2026\\Quarterly reports\\Drafts";
+        EXPECT_TRUE(ForceFolder(files_ / folder));
+        std::vector<std::wstring> paths;
+        for (const std::wstring& name : names) paths.push_back(NewFile(folder + L"\\" + name));
+        return paths;
     }
     std::wstring Ini(const wchar_t* key) const {
         return TIniFile(form_->SettingsFile()).ReadString(L"Position", key, L"<none>");
@@ -157,6 +167,90 @@ TEST_F(MainFormTest, RemovingEntriesMovesTheSelectionAndTheButtonsFollow) {
     EXPECT_FALSE(IsWindowEnabled(Item(kBtClearlist)));
     EXPECT_FALSE(IsWindowEnabled(Item(kBtRemoveFile)));
     EXPECT_TRUE(form_->MultipleMode());  // removing never changes the mode
+}
+
+TEST_F(MainFormTest, TheListOfOneDeepFolderShowsEveryFileNameWholeAtEachWidthAndDpi) {
+    const std::vector<std::wstring> names = {L"report-q1.vtdoc", L"report-q2.vtdoc", L"summary.vtdoc"};
+    const std::vector<std::wstring> paths = DeepFiles(names);
+    Open(paths);
+    HWND list = Item(kLbFiles);
+    EXPECT_EQ(form_->ListEntries(), paths) << "the entries stay the full paths";
+    // Each entry draws its name whole, within the list, and the path cut in its middle.
+    auto expectNamesShown = [&](const char* when) {
+        HDC dc = GetDC(list);
+        HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(list, WM_GETFONT, 0, 0)));
+        RECT client{};
+        GetClientRect(list, &client);
+        std::set<std::wstring> shownTexts;
+        for (std::size_t i = 0; i < 3; ++i) {
+            const std::wstring shown = form_->ListItemShownText(int(i));
+            shownTexts.insert(shown);
+            EXPECT_TRUE(shown.find(L"...\\") != std::wstring::npos && shown.ends_with(L"\\" + names[i]))
+                << when << ": " << WideToUtf8(shown);
+            SIZE size{};
+            GetTextExtentPoint32W(dc, shown.c_str(), int(shown.size()), &size);
+            EXPECT_LE(size.cx, client.right) << when;
+        }
+        EXPECT_EQ(shownTexts.size(), 3u) << when;
+        SelectObject(dc, old);
+        ReleaseDC(list, dc);
+    };
+    expectNamesShown("96 DPI");
+    // Wide, the whole path shows; narrow again, every entry is drawn anew.
+    RECT rc{}, last{}, dirty{};
+    GetWindowRect(form_->Handle(), &rc);
+    MoveWindow(form_->Handle(), rc.left, rc.top, 1200, rc.bottom - rc.top, TRUE);
+    Pump();
+    EXPECT_EQ(form_->ListItemShownText(2), paths[2]);
+    MoveWindow(form_->Handle(), rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top, TRUE);
+    GetUpdateRect(list, &dirty, FALSE);
+    SendMessageW(list, LB_GETITEMRECT, 2, reinterpret_cast<LPARAM>(&last));
+    EXPECT_TRUE(dirty.top <= 0 && dirty.bottom >= last.bottom && dirty.right >= last.right) << "all entries drawn again";
+    Pump();
+    expectNamesShown("narrow again");
+
+    // The hint over an entry is its full path; below the entries there is none.
+    auto hintAt = [&](int y) {
+        SendMessageW(list, WM_MOUSEMOVE, 0, MAKELPARAM(10, y));
+        wchar_t text[512] = L"<no tooltip>";
+        TTTOOLINFOW tool{};
+        tool.cbSize = TTTOOLINFOW_V2_SIZE;
+        tool.hwnd = list;
+        tool.uId = kLbFilesTip;
+        tool.lpszText = text;
+        SendMessageW(form_->TooltipHandle(), TTM_GETTEXTW, 512, reinterpret_cast<LPARAM>(&tool));
+        return std::wstring(text);
+    };
+    EXPECT_EQ(hintAt(last.top - 2), paths[1]);
+    EXPECT_EQ(hintAt(last.bottom + 3), L"");
+    EXPECT_EQ(hintAt(last.top + 2), paths[2]);
+    // A screen reader names an entry by its string, the full path: the platform's proxy
+    // reads the strings of a list the window draws when it has LBS_HASSTRINGS.
+    EXPECT_TRUE(GetWindowLongW(list, GWL_STYLE) & LBS_HASSTRINGS);
+
+    // At 144 DPI the entries grow with the font and still show their names.
+    RECT at144{rc.left, rc.top, rc.left + (rc.right - rc.left) * 3 / 2, rc.top + (rc.bottom - rc.top) * 3 / 2};
+    SendMessageW(form_->Handle(), WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&at144));
+    Pump();
+    EXPECT_EQ(SendMessageW(list, LB_GETITEMHEIGHT, 0, 0), MulDiv(13, 144, 96));
+    expectNamesShown("144 DPI");
+}
+
+TEST_F(MainFormTest, TheNameBoxShowsTheEndOfItsPathAndAllOfItAsItsHint) {
+    const std::wstring path = DeepFiles({L"report-q1.vtdoc"}).front();
+    Open({path});
+    HWND edit = Item(kEdFileName);
+    // The last character is in the box, the start of the path gives way.
+    const LRESULT end = SendMessageW(edit, EM_POSFROMCHAR, WPARAM(path.size() - 1), 0);
+    RECT client{};
+    GetClientRect(edit, &client);
+    EXPECT_GT(SendMessageW(edit, EM_GETFIRSTVISIBLELINE, 0, 0), 0);
+    EXPECT_TRUE(end != -1 && short(LOWORD(end)) >= 0 && short(LOWORD(end)) < client.right) << short(LOWORD(end));
+    NMTTDISPINFOW info{};
+    info.hdr = {form_->TooltipHandle(), reinterpret_cast<UINT_PTR>(edit), UINT(TTN_GETDISPINFOW)};
+    info.uFlags = TTF_IDISHWND;
+    SendMessageW(form_->Handle(), WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&info));
+    EXPECT_EQ(std::wstring(info.lpszText ? info.lpszText : L"<none>"), path);
 }
 
 TEST_F(MainFormTest, PagesAndApplyingFromEachPicker) {
