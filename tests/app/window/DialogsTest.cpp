@@ -316,7 +316,10 @@ TEST(FailureDialog, StartsFoldedUnfoldsOnDetailsCopiesTheReportAndCloses) {
         OpenClipboard(nullptr);
         EmptyClipboard();
         CloseClipboard();
+        // The keys go to the foreground window: wait until the dialog is it (a busy machine
+        // takes a while).
         SetForegroundWindow(dialog);
+        WaitFor([&] { return GetForegroundWindow() == dialog; });
         Sleep(100);
         PressKey('C', VK_CONTROL);
         std::wstring copied;

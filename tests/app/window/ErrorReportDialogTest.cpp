@@ -65,7 +65,10 @@ TEST(ErrorReport, DialogShowsCopiesSavesAndCloses) {
     std::wstring caption, summary, details, copied;
     bool sawSaveDialog = false;
     std::thread watcher([&] {
-        HWND dialog = WaitForOwnWindow([](HWND h) { return ClassName(h) == kErrorReportClass; });
+        // Found once it answers messages: while it is still being made, a busy machine lets
+        // the cross-thread reads of its texts time out.
+        HWND dialog = WaitForOwnWindow(
+            [](HWND h) { return ClassName(h) == kErrorReportClass && IsWindowVisible(h) && !WindowText(h).empty(); });
         if (!dialog) {
             watcherDone = true;
             return;
@@ -79,6 +82,7 @@ TEST(ErrorReport, DialogShowsCopiesSavesAndCloses) {
         EmptyClipboard();
         CloseClipboard();
         SetForegroundWindow(dialog);
+        for (int i = 0; i < 100 && GetForegroundWindow() != dialog; ++i) Sleep(50);
         Sleep(200);
         PressCtrlC();
         for (int i = 0; i < 40 && copied.empty(); ++i) {
