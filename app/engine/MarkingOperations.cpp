@@ -75,6 +75,24 @@ bool TVantrel::BeginRemoval(const std::wstring& file) {
     return check == RemoveCheck::Proceed;
 }
 
+bool TVantrel::RecomposeRecordedMarker(const std::wstring& file, const std::wstring& recorded, int recordedIndex,
+                                       TMarkerLookup lookup, const std::wstring& baseKey,
+                                       const std::function<const std::vector<unsigned char>*()>& base) {
+    const std::wstring overlayPath =
+        FindMarkerFile(lookup == TMarkerLookup::ExpandThenPath ? ExpandPath(recorded) : recorded);
+    if (!FileExists(overlayPath)) {
+        Errors.push_back(file);
+        ReportIconFileMissing(recorded);
+        return false;
+    }
+    const TMarkingRun::Icon* under = base();
+    if (!under) return false;
+    const TMarkingRun::Icon* marker = IconAt(file, overlayPath, recordedIndex);
+    if (!marker) return false;
+    WriteIconStream(file, run_->Composed(baseKey + L"|" + LocationText(overlayPath, recordedIndex), *under, *marker));
+    return true;
+}
+
 void TVantrel::FinishOperation() {
     RefreshShellIcons();
     ShowErrorReport();
@@ -152,17 +170,9 @@ void TVantrel::ApplyColor(int color) {
         const std::wstring key = LocationText(location.Path, location.Index);
         const TMarkingRun::Icon& tinted = run.Tinted(key, *base, color);
         if (!recorded.empty()) {
-            const std::wstring overlayPath = FindMarkerFile(ExpandPath(recorded));
-            if (!FileExists(overlayPath)) {
-                Errors.push_back(file);
-                ReportIconFileMissing(recorded);
+            if (!RecomposeRecordedMarker(file, recorded, recordedIndex, TMarkerLookup::ExpandThenPath,
+                                         key + L"|" + std::to_wstring(color), [&] { return &tinted; }))
                 continue;
-            }
-            const TMarkingRun::Icon* marker = IconAt(file, overlayPath, recordedIndex);
-            if (!marker) continue;
-            const std::wstring composedKey =
-                key + L"|" + std::to_wstring(color) + L"|" + LocationText(overlayPath, recordedIndex);
-            WriteIconStream(file, run.Composed(composedKey, tinted, *marker));
         } else {
             WriteFileBytes(IconStreamPath(file), tinted.data(), tinted.size());  // even when empty, as a copy
         }
@@ -236,18 +246,11 @@ void TVantrel::RemoveColor() {
         TIconPathRec location;
         // This operation reports a missing type icon with the general message.
         if (!FindTypeIcon(file, location, true)) continue;
-        const std::wstring overlayPath = FindMarkerFile(recorded);
-        if (!FileExists(overlayPath)) {
-            Errors.push_back(file);
-            ReportIconFileMissing(recorded);
+        // Here the marker's library is looked for before the type's icon is extracted.
+        if (!RecomposeRecordedMarker(file, recorded, recordedIndex, TMarkerLookup::PathOnly,
+                                     LocationText(location.Path, location.Index),
+                                     [&] { return IconAt(file, location.Path, location.Index); }))
             continue;
-        }
-        const TMarkingRun::Icon* base = IconAt(file, location.Path, location.Index);
-        if (!base) continue;
-        const TMarkingRun::Icon* marker = IconAt(file, overlayPath, recordedIndex);
-        if (!marker) continue;
-        const std::wstring key = LocationText(location.Path, location.Index) + L"|" + LocationText(overlayPath, recordedIndex);
-        WriteIconStream(file, run.Composed(key, *base, *marker));
         RecordMarking(file, recorded, recordedIndex, kNoColor);
         ProcessPendingMessages();
     }

@@ -3,6 +3,7 @@
 // report of the operation in progress.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -100,6 +101,18 @@ private:
     // The icon at a location, extracted once per run; when nothing could be extracted,
     // reports the missing icon resource for the file and returns null.
     const std::vector<unsigned char>* IconAt(const std::wstring& file, const std::wstring& iconFile, int index);
+    // How a marker library recorded in an info stream is looked for: ApplyColor expands
+    // it first (environment variables, quotes), RemoveColor takes it as written; both then
+    // search PATH when it names no file.
+    enum class TMarkerLookup { ExpandThenPath, PathOnly };
+    // Draws the marker recorded in the file's info stream again, over the icon that base
+    // gives, into the file's icon stream: the library is looked for and a missing one is
+    // reported for the file; only then is base asked for its icon (null: it reported why);
+    // the marker is extracted and the composition kept under baseKey and the marker's
+    // location. False when the file was reported and its icon stream left as it was.
+    bool RecomposeRecordedMarker(const std::wstring& file, const std::wstring& recorded, int recordedIndex,
+                                 TMarkerLookup lookup, const std::wstring& baseKey,
+                                 const std::function<const std::vector<unsigned char>*()>& base);
     void WriteProgramLocation();
     void InitDataFolder();
 
