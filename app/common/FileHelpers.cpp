@@ -229,6 +229,41 @@ std::vector<unsigned char> ReadFileBytes(const std::wstring& path) {
     return bytes;
 }
 
+std::wstring ByteSizeText(unsigned long long bytes) {
+    if (bytes >= (1ull << 20) && bytes % (1ull << 20) == 0) return std::to_wstring(bytes >> 20) + L" MB";
+    if (bytes >= (1ull << 10) && bytes % (1ull << 10) == 0) return std::to_wstring(bytes >> 10) + L" KB";
+    return std::to_wstring(bytes) + L" bytes";
+}
+
+void ThrowFileTooLarge(const std::wstring& path, unsigned long long limit) {
+    throw EFileTooLarge("File \"" + WideToUtf8(path) + "\" is larger than " + WideToUtf8(ByteSizeText(limit)) +
+                        ", more than Vantrel ever writes there.\r\nIt is taken as damaged and left as it is.");
+}
+
+std::vector<unsigned char> ReadFileBytes(const std::wstring& path, std::size_t maxBytes) {
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) ThrowFileError("Cannot open file", path, GetLastError());
+    HandleCloser closer{h};
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(h, &size)) ThrowFileError("Cannot read file", path, GetLastError());
+    if (size.QuadPart < 0 || static_cast<unsigned long long>(size.QuadPart) > maxBytes) ThrowFileTooLarge(path, maxBytes);
+    // One byte more than the size room, so that a file still growing is noticed.
+    std::vector<unsigned char> bytes(static_cast<std::size_t>(size.QuadPart) + 1);
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        DWORD got = 0;
+        DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 24));
+        if (!ReadFile(h, bytes.data() + done, want, &got, nullptr)) ThrowFileError("Cannot read file", path, GetLastError());
+        if (got == 0) break;
+        done += got;
+        if (done > maxBytes) ThrowFileTooLarge(path, maxBytes);
+        if (done == bytes.size()) bytes.resize(std::min<std::size_t>(bytes.size() * 2, maxBytes + 1));
+    }
+    bytes.resize(done);
+    return bytes;
+}
+
 void WriteFileBytes(const std::wstring& path, const void* data, std::size_t size) {
     HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                            nullptr);

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "imaging/Error.h"
+
 namespace vantrel {
 
 // Value of an environment variable; empty text when unset.
@@ -51,6 +53,23 @@ bool SameFileName(const std::wstring& a, const std::wstring& b);
 
 // Reads a whole file; throws vantrel::Error when it cannot be opened or read.
 std::vector<unsigned char> ReadFileBytes(const std::wstring& path);
+
+// A file larger than its reader takes: what the program writes there is far smaller, so
+// the file is taken as damaged. It is never read whole, nothing of its size is allocated,
+// and it is left as it is.
+class EFileTooLarge : public Error {
+public:
+    using Error::Error;
+};
+// A size for messages: "128 KB", "64 MB", else in bytes.
+std::wstring ByteSizeText(unsigned long long bytes);
+// The failure of a file over its limit: "File "<path>" is larger than <limit>, more than
+// Vantrel ever writes there." CR LF "It is taken as damaged and left as it is."
+[[noreturn]] void ThrowFileTooLarge(const std::wstring& path, unsigned long long limit);
+// Reads a whole file of at most maxBytes bytes; throws EFileTooLarge for a larger one
+// (also one that grows past the limit while it is read), vantrel::Error when it cannot be
+// opened or read.
+std::vector<unsigned char> ReadFileBytes(const std::wstring& path, std::size_t maxBytes);
 // Creates (or replaces) a file with the given bytes; throws vantrel::Error on failure.
 void WriteFileBytes(const std::wstring& path, const void* data, std::size_t size);
 

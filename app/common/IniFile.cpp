@@ -11,19 +11,16 @@ namespace vantrel {
 
 namespace {
 
-// Far more than any INI text the program writes; a larger file is not INI text of ours.
-constexpr std::size_t kMaxIniBytes = 1u << 20;
-
 bool IsMissing(DWORD code) { return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND; }
 
 }  // namespace
 
-IniText TIniFile::Load(bool forChange) const {
+IniText TIniFile::Load(LoadFor purpose) const {
     // A change must start from the file's real text: any failure other than a missing
     // file stops it, so keys already stored are never dropped. Reads fall back to the
     // defaults, as the profile functions do.
     auto fail = [&](const std::string& why) -> IniText {
-        if (forChange) throw Error("Cannot read file \"" + WideToUtf8(fileName_) + "\". " + why);
+        if (purpose == LoadFor::Change) throw Error("Cannot read file \"" + WideToUtf8(fileName_) + "\". " + why);
         return IniText();
     };
     HANDLE h = CreateFileW(fileName_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -37,9 +34,10 @@ IniText TIniFile::Load(bool forChange) const {
     LARGE_INTEGER size{};
     bool ok = GetFileSizeEx(h, &size) != 0;
     DWORD code = ok ? ERROR_SUCCESS : GetLastError();
-    if (ok && static_cast<unsigned long long>(size.QuadPart) > kMaxIniBytes) {
+    if (ok && static_cast<unsigned long long>(size.QuadPart) > maxBytes_) {
         CloseHandle(h);
-        return fail("It is too large for INI text.");
+        if (purpose == LoadFor::Read) return IniText();
+        ThrowFileTooLarge(fileName_, maxBytes_);
     }
     if (ok) {
         bytes.resize(static_cast<std::size_t>(size.QuadPart));
@@ -72,12 +70,12 @@ void TIniFile::Save(const IniText& text) {
 
 std::wstring TIniFile::ReadString(const std::wstring& section, const std::wstring& key,
                                   const std::wstring& def) const {
-    auto value = Load(false).Read(section, key);
+    auto value = Load(LoadFor::Read).Read(section, key);
     return value ? *value : def;
 }
 
 int TIniFile::ReadInteger(const std::wstring& section, const std::wstring& key, int def) const {
-    return IntegerValue(Load(false), section, key, def);
+    return IntegerValue(Load(LoadFor::Read), section, key, def);
 }
 
 int TIniFile::IntegerValue(const IniText& text, const std::wstring& section, const std::wstring& key, int def) {
@@ -107,7 +105,7 @@ void TIniFile::Edit(const std::function<bool(IniText& text)>& edit, bool readsFi
         } closer{h, fileName_, created};
         std::string bytes;
         LARGE_INTEGER size{};
-        bool ok = GetFileSizeEx(h, &size) != 0 && static_cast<unsigned long long>(size.QuadPart) <= kMaxIniBytes;
+        bool ok = GetFileSizeEx(h, &size) != 0 && static_cast<unsigned long long>(size.QuadPart) <= maxBytes_;
         if (ok) {
             bytes.resize(static_cast<std::size_t>(size.QuadPart));
             std::size_t done = 0;
@@ -144,7 +142,9 @@ void TIniFile::Edit(const std::function<bool(IniText& text)>& edit, bool readsFi
 
     IniText text;
     try {
-        text = Load(true);
+        text = Load(LoadFor::Change);
+    } catch (const EFileTooLarge&) {
+        throw;
     } catch (const Error&) {
         if (!readsFirst) throw;
         IniText empty;
@@ -155,11 +155,13 @@ void TIniFile::Edit(const std::function<bool(IniText& text)>& edit, bool readsFi
 }
 
 bool TIniFile::ValueExists(const std::wstring& section, const std::wstring& key) const {
-    return Load(false).Read(section, key).has_value();
+    return Load(LoadFor::Read).Read(section, key).has_value();
 }
 
+IniText TIniFile::ReadText() const { return Load(LoadFor::Text); }
+
 void TIniFile::WriteString(const std::wstring& section, const std::wstring& key, const std::wstring& value) {
-    IniText text = Load(true);
+    IniText text = Load(LoadFor::Change);
     text.Write(section, key, value);
     Save(text);
 }
@@ -169,7 +171,7 @@ void TIniFile::WriteInteger(const std::wstring& section, const std::wstring& key
 }
 
 void TIniFile::DeleteKey(const std::wstring& section, const std::wstring& key) {
-    IniText text = Load(true);
+    IniText text = Load(LoadFor::Change);
     if (text.Delete(section, key)) Save(text);
 }
 

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <unordered_set>
 
+#include "app/common/FileHelpers.h"
 #include "app/common/TextConv.h"
 #include "app/common/TextFileCoding.h"
 #include "app/common/TextFormat.h"
@@ -192,17 +193,19 @@ Journal& Load(LockedJournal& file, const std::wstring& fileName) {
     }
     g_cache.fileName.clear();
 
+    if (stamp.size > kMaxJournalBytes) ThrowFileTooLarge(fileName, kMaxJournalBytes);
     std::string bytes = file.Read(0, stamp.size);
     Journal fresh;
-    ListFileLines lines = SplitListFile(bytes);
-    for (const std::string& raw : lines.lines) {
-        std::wstring entry = lines.utf8 ? Utf8ToWide(raw) : AnsiToWide(raw);
+    TListFileText lines = ReadListFileText(bytes, &AnsiToWide);
+    for (std::wstring& entry : lines.Entries) {
         if (IsBlankLine(entry)) continue;  // names no file
         if (fresh.keys.insert(FoldCase(entry)).second) fresh.entries.push_back(std::move(entry));
     }
     bool utf8 = false;
-    fresh.canonical = Serialize(fresh.entries, &utf8) == bytes;
-    fresh.utf8 = lines.utf8;
+    fresh.canonical = lines.LeftOut == 0 && Serialize(fresh.entries, &utf8) == bytes;
+    // A UTF-16 journal (not one of ours) is written again as ours at the next change.
+    fresh.utf8 = lines.Encoding == TListEncoding::Utf8;
+    if (lines.Encoding == TListEncoding::Utf16) fresh.canonical = false;
     g_cache = std::move(fresh);
     Remember(file, g_cache, fileName, Tail(bytes));
     return g_cache;
@@ -291,6 +294,14 @@ std::vector<std::wstring> TChangeJournal::Entries() const {
 }
 
 std::wstring JournalFileName() { return TVantrel::Core().DataFolder + L"Changes.dat"; }
+
+void CheckJournalSize() {
+    const std::wstring fileName = JournalFileName();
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(fileName.c_str(), GetFileExInfoStandard, &data)) return;  // none yet
+    const unsigned long long size = (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    if (size > kMaxJournalBytes) ThrowFileTooLarge(fileName, kMaxJournalBytes);
+}
 
 bool HasJournalEntries() { return !TChangeJournal(JournalFileName()).Entries().empty(); }
 

@@ -5,7 +5,10 @@
 // File format: ANSI with CR LF line ends; when a path has characters outside the
 // ANSI code page the whole journal is UTF-8 behind a byte-order mark instead. Lines
 // ended by a bare CR or LF, empty lines and repeated paths are accepted on reading
-// and tidied at the next change.
+// and tidied at the next change; a line that cannot name a file (a NUL, which would cut
+// the path short so that a rollback deleted another file, any other control character,
+// text that is not of the journal's encoding) is never taken for a path and goes at the
+// next change too.
 //
 // Several program instances may change the journal at once (two menu commands picked
 // together): every read-modify-write holds the file open exclusively, and an instance
@@ -40,8 +43,16 @@ private:
     std::wstring fileName_;
 };
 
+// The largest journal the program reads: a line per marked file, each at most the
+// longest path. 64 MB holds some 250,000 long paths; a larger journal was not written by
+// the program and is taken as damaged: it is read by nothing and written by nothing
+// (EFileTooLarge), so no marking it lists is lost.
+inline constexpr std::size_t kMaxJournalBytes = 64u << 20;
+
 // Path of the journal: the engine's DataFolder + "Changes.dat".
 std::wstring JournalFileName();
+// Throws EFileTooLarge when the journal is over kMaxJournalBytes; nothing else is checked.
+void CheckJournalSize();
 
 // True when the journal file exists and names at least one file (what a rollback
 // would undo).

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <map>
+#include <tuple>
 #include <unordered_map>
 
 #include "app/common/FileHelpers.h"
@@ -12,6 +13,7 @@
 #include "app/common/TextFormat.h"
 #include "app/engine/ChangeJournal.h"
 #include "app/engine/MarkerStreams.h"
+#include "app/engine/StreamLibraries.h"
 #include "app/engine/VantrelClass.h"
 #include "imaging/Error.h"
 
@@ -46,11 +48,16 @@ TFileLook LookAtFile(const std::wstring& path, bool readInfo) {
     }
     look.State = HasIconStream(path) ? TMarkState::Marked : TMarkState::Lost;
     if (readInfo) {
-        const TIniFile info = OpenInfoStream(path);
-        look.MarkerFile = TrimBlanks(info.ReadString(kInfoSection, kOverlayIconFileKey, L""));
-        look.MarkerIndex = info.ReadInteger(kInfoSection, kOverlayIconIndexKey, 0);
-        look.Color = info.ReadInteger(kInfoSection, kColorKey, kNoColor);
-        look.Known = !look.MarkerFile.empty() || look.Color != kNoColor;
+        TInfoMarking marking;
+        try {
+            marking = ReadInfoMarking(OpenInfoStream(path).ReadText());
+        } catch (const EFileTooLarge& e) {
+            look.Damage = Utf8ToWide(e.what());
+        }
+        look.MarkerFile = marking.MarkerFile;
+        look.MarkerIndex = marking.MarkerIndex;
+        look.Color = marking.Color;
+        look.Known = marking.HasMarker() || marking.Color != kNoColor;
     }
     return look;
 }
@@ -97,15 +104,23 @@ std::wstring UnreadableLinesMessage(const std::wstring& recordsFile, const std::
 }
 
 void ReapplyMarkings(TVantrel& engine, const std::vector<TReapplyItem>& items) {
+    using TSource = TVantrel::TLibrarySource;
     std::map<int, std::vector<std::wstring>> byColor;
-    std::map<std::pair<std::wstring, int>, std::vector<std::wstring>> byMarker;
+    std::map<std::tuple<std::wstring, int, TSource>, std::vector<std::wstring>> byMarker;
     for (const TReapplyItem& item : items) {
         if (!FileExists(item.Path) || HasIconStream(item.Path)) continue;
         if (item.MarkerFile.empty() && item.Color == kNoColor) continue;
+        const TSource source = item.FromFileData ? TSource::FileData : TSource::User;
+        if (item.FromFileData && !item.MarkerFile.empty() &&
+            FindStreamLibrary(item.MarkerFile, TLibraryLookup::OnPath).Refused) {
+            // Left as it is; ApplyOverlay refuses it again and reports it, changing nothing.
+            byMarker[{item.MarkerFile, item.MarkerIndex, source}].push_back(item.Path);
+            continue;
+        }
         // What is left of the lost marking would otherwise be read back as current.
         DeleteFileW(InfoStreamPath(item.Path).c_str());
         if (item.Color != kNoColor) byColor[item.Color].push_back(item.Path);
-        if (!item.MarkerFile.empty()) byMarker[{item.MarkerFile, item.MarkerIndex}].push_back(item.Path);
+        if (!item.MarkerFile.empty()) byMarker[{item.MarkerFile, item.MarkerIndex, source}].push_back(item.Path);
     }
     for (auto& [color, files] : byColor) {
         engine.FileList = files;
@@ -113,7 +128,7 @@ void ReapplyMarkings(TVantrel& engine, const std::vector<TReapplyItem>& items) {
     }
     for (auto& [marker, files] : byMarker) {
         engine.FileList = files;
-        engine.ApplyOverlay(marker.first, marker.second);
+        engine.ApplyOverlay(std::get<0>(marker), std::get<1>(marker), std::get<2>(marker));
     }
 }
 

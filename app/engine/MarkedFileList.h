@@ -25,13 +25,15 @@ enum class TMarkState : int {
 const wchar_t* MarkStateName(TMarkState state);
 
 // What a look at a file found: its state and, when it had no record, the marking its
-// info stream names (Known false when neither tells one).
+// info stream names (Known false when neither tells one). An info stream over its limit
+// tells nothing: Damage then says why.
 struct TFileLook {
     TMarkState State = TMarkState::Unknown;
     bool Known = false;
     std::wstring MarkerFile;
     int MarkerIndex = 0;
     int Color = 0x1FFFFFFF;
+    std::wstring Damage;
 };
 
 // Looks at a file: it exists, it carries its icon stream; with readInfo, what its info
@@ -64,14 +66,17 @@ struct TReapplyItem {
     std::wstring MarkerFile;  // empty: none
     int MarkerIndex = 0;
     int Color = 0x1FFFFFFF;
+    bool FromFileData = false;  // read from the file's own info stream, not from its record
 };
 
 // Marks the files again with what they had, through the engine's operations: first
 // ApplyColor for each colour, then ApplyOverlay for each marker (which tints with the
 // colour the info stream now holds), so a marker over a colour comes out as it was made.
 // A file that still carries an icon stream is left alone; a lost file's leftover info
-// stream is removed first, so nothing stale mixes in. Runs on the caller's thread; each
-// operation shows its own error report.
+// stream is removed first, so nothing stale mixes in. A marker read from the file's own
+// info stream whose library lies on a network location (StreamLibraries.h) is not
+// re-applied: the file is left as it is, info stream included, and reported. Runs on the
+// caller's thread; each operation shows its own error report.
 void ReapplyMarkings(TVantrel& engine, const std::vector<TReapplyItem>& items);
 
 // Takes the files out of the journal and drops their records (missing files, or lost

@@ -4,6 +4,7 @@
 #include <objbase.h>
 #include <oleauto.h>
 
+#include "app/common/FileHelpers.h"
 #include "app/common/TextConv.h"
 #include "app/engine/ChangeJournal.h"
 #include "imaging/Error.h"
@@ -16,6 +17,10 @@ bool HasIconStream(const std::wstring& filePath) {
     if (h == INVALID_HANDLE_VALUE) return false;
     CloseHandle(h);
     return true;
+}
+
+std::vector<unsigned char> ReadIconStream(const std::wstring& filePath) {
+    return ReadFileBytes(IconStreamPath(filePath), kMaxIconStreamBytes);
 }
 
 void RemoveMarkerStreams(const std::wstring& filePath) {

@@ -9,7 +9,11 @@
 
 #include <string>
 
+#include <cstdint>
+#include <vector>
+
 #include "app/common/IniFile.h"
+#include "app/engine/InfoStreamText.h"
 
 namespace vantrel {
 
@@ -17,18 +21,24 @@ inline constexpr wchar_t kIconStreamName[] = L":vantrelicon";
 inline constexpr wchar_t kInfoStreamName[] = L":vantreliconinfo";
 inline constexpr wchar_t kProbeStreamName[] = L":kvtest";
 
-inline constexpr wchar_t kInfoSection[] = L"vantrel";
-inline constexpr wchar_t kOverlayIconFileKey[] = L"OverlayIconFile";
-inline constexpr wchar_t kOverlayIconIndexKey[] = L"OverlayIconIndex";
-inline constexpr wchar_t kColorKey[] = L"Color";
-// The "Color" value that means no tint.
-inline constexpr int kNoColor = 0x1FFFFFFF;
+// The largest icon stream the program reads back (the Marked Files view's small icons).
+// It writes the type's icon with the marker drawn over it: all of the type's images, the
+// largest of them 256 pixels (a PNG, or at most about 270 KB uncompressed), well under a
+// megabyte in practice. Anything larger was not written by it and is taken as damaged.
+inline constexpr std::size_t kMaxIconStreamBytes = 4u << 20;
 
 inline std::wstring IconStreamPath(const std::wstring& filePath) { return filePath + kIconStreamName; }
 inline std::wstring InfoStreamPath(const std::wstring& filePath) { return filePath + kInfoStreamName; }
 
-// The INI object on a file's info stream.
-inline TIniFile OpenInfoStream(const std::wstring& filePath) { return TIniFile(InfoStreamPath(filePath)); }
+// The INI object on a file's info stream; a stream over kMaxInfoStreamBytes is taken as
+// damaged (see TIniFile).
+inline TIniFile OpenInfoStream(const std::wstring& filePath) {
+    return TIniFile(InfoStreamPath(filePath), kMaxInfoStreamBytes);
+}
+
+// The bytes of the icon stream; throws EFileTooLarge for one over kMaxIconStreamBytes,
+// vantrel::Error when it cannot be read.
+std::vector<unsigned char> ReadIconStream(const std::wstring& filePath);
 
 // True when the icon stream exists and can be opened for reading with no sharing;
 // a stream held open elsewhere without sharing counts as absent.

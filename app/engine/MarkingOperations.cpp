@@ -10,9 +10,11 @@
 #include <windows.h>
 
 #include "app/common/FileHelpers.h"
+#include "app/common/TextConv.h"
 #include "app/common/TextFormat.h"
 #include "app/engine/ChangeJournal.h"
 #include "app/engine/MarkerStreams.h"
+#include "app/engine/StreamLibraries.h"
 #include "app/registration/RegisterIconHandlerUnit.h"
 
 namespace vantrel {
@@ -38,11 +40,6 @@ std::wstring LocationText(const std::wstring& path, int index) { return path + L
 // stream costs several times as much per file.
 void WriteIconStream(const std::wstring& file, const TMarkingRun::Icon& icon) {
     if (!icon.empty()) WriteFileBytes(IconStreamPath(file), icon.data(), icon.size());
-}
-
-// A marker's library: the path as given, else found on PATH.
-std::wstring FindMarkerFile(const std::wstring& path) {
-    return FileExists(path) ? path : FindOnPath(path);
 }
 
 }  // namespace
@@ -74,29 +71,109 @@ bool TVantrel::BeginRemoval(const std::wstring& file) {
     return check == RemoveCheck::Proceed;
 }
 
+bool TVantrel::RecomposeRecordedMarker(const std::wstring& file, const std::wstring& recorded, int recordedIndex,
+                                       TMarkerLookup lookup, const std::wstring& baseKey,
+                                       const std::function<const std::vector<unsigned char>*()>& base) {
+    // The library is named by the file's own data: the rule for such paths decides before
+    // anything touches it.
+    const TStreamLibrary library =
+        FindStreamLibrary(recorded,
+                          lookup == TMarkerLookup::ExpandThenPath ? TLibraryLookup::ExpandedOnPath : TLibraryLookup::OnPath,
+                          [&] { return run_->RecordVouches(file, recorded); });
+    if (library.Refused) {
+        Errors.push_back(file);
+        ReportLibraryOnNetwork(recorded);
+        return false;
+    }
+    const std::wstring& overlayPath = library.Path;
+    if (!FileExists(overlayPath)) {
+        Errors.push_back(file);
+        ReportIconFileMissing(PrintableText(recorded));
+        return false;
+    }
+    const TMarkingRun::Icon* under = base();
+    if (!under) return false;
+    const TMarkingRun::Icon* marker = IconAt(file, overlayPath, recordedIndex);
+    if (!marker) return false;
+    WriteIconStream(file, run_->Composed(baseKey + L"|" + LocationText(overlayPath, recordedIndex), *under, *marker));
+    return true;
+}
+
+bool TVantrel::EditInfoStream(const std::wstring& file, const std::function<bool(IniText&)>& edit, bool readsFirst) {
+    try {
+        OpenInfoStream(file).Edit(edit, readsFirst);
+        return true;
+    } catch (const EFileTooLarge& e) {
+        Errors.push_back(file);
+        ReportDamagedData(Utf8ToWide(e.what()));
+        return false;
+    }
+}
+
+bool TVantrel::JournalHasRoom() {
+    try {
+        CheckJournalSize();
+        return true;
+    } catch (const EFileTooLarge& e) {
+        ReportDamagedData(Utf8ToWide(e.what()) +
+                          L"\r\nNo file was marked, so that every marking stays listed for a rollback. "
+                          L"Move the journal away to start a new one.");
+        return false;
+    }
+}
+
+namespace {
+
+// The journal lines of the removed files go in one rewrite. A journal over its limit is
+// left as it is: the files' streams are gone, their lines stay (a rollback drops them).
+void CommitRemovals(TVantrel& core, TJournalRemovals& removals) {
+    try {
+        removals.Commit();
+    } catch (const EFileTooLarge& e) {
+        core.ReportDamagedData(Utf8ToWide(e.what()) + L"\r\nThe markings were removed; the files stay listed in it.");
+    }
+}
+
+}  // namespace
+
 void TVantrel::FinishOperation() {
     RefreshShellIcons();
     ShowErrorReport();
 }
 
-void TVantrel::ApplyOverlay(const std::wstring& overlayIconFile, int overlayIconIndex) {
+void TVantrel::ApplyOverlay(const std::wstring& overlayIconFile, int overlayIconIndex, TLibrarySource source) {
     ClearErrors();
     TMarkingRun run;
     TRunScope scope(*this, run);
+    if (source == TLibrarySource::User) NoteChosenLibrary(overlayIconFile);
+    if (!JournalHasRoom()) {
+        FinishOperation();
+        return;
+    }
     std::wstring overlayPath = overlayIconFile;  // may become the PATH search result
     const std::size_t count = FileList.size();
     for (std::size_t i = 0; i < count && !progress_->StopRequested(); ++i) {
         const std::wstring file = FileList[i];
         run.TrimIfLarge();
+        if (source == TLibrarySource::FileData &&
+            FindStreamLibrary(overlayIconFile, TLibraryLookup::OnPath, [&] {
+                return run.RecordVouches(file, overlayIconFile);
+            }).Refused) {
+            // Refused before anything is written or registered for the file.
+            Errors.push_back(file);
+            ReportLibraryOnNetwork(overlayIconFile);
+            continue;
+        }
         if (!CheckCanCustomize(file)) continue;
 
         int color = kNoColor;
-        OpenInfoStream(file).Edit([&](IniText& info) {
-            info.Write(kInfoSection, kOverlayIconFileKey, overlayIconFile);
-            info.Write(kInfoSection, kOverlayIconIndexKey, std::to_wstring(overlayIconIndex));
-            color = TIniFile::IntegerValue(info, kInfoSection, kColorKey, kNoColor);
-            return true;
-        });
+        if (!EditInfoStream(file, [&](IniText& info) {
+                info.Write(kInfoSection, kOverlayIconFileKey, overlayIconFile);
+                info.Write(kInfoSection, kOverlayIconIndexKey, std::to_wstring(overlayIconIndex));
+                color = TIniFile::IntegerValue(info, kInfoSection, kColorKey, kNoColor);
+                return true;
+            }))
+            continue;
 
         TIconPathRec location;
         if (!FindTypeIcon(file, location, false)) continue;
@@ -128,6 +205,10 @@ void TVantrel::ApplyColor(int color) {
     ClearErrors();
     TMarkingRun run;
     TRunScope scope(*this, run);
+    if (!JournalHasRoom()) {
+        FinishOperation();
+        return;
+    }
     const std::size_t count = FileList.size();
     for (std::size_t i = 0; i < count && !progress_->StopRequested(); ++i) {
         const std::wstring file = FileList[i];
@@ -136,12 +217,14 @@ void TVantrel::ApplyColor(int color) {
 
         std::wstring recorded;
         int recordedIndex = 0;
-        OpenInfoStream(file).Edit([&](IniText& info) {
-            recorded = TrimBlanks(info.Read(kInfoSection, kOverlayIconFileKey).value_or(L""));
-            recordedIndex = TIniFile::IntegerValue(info, kInfoSection, kOverlayIconIndexKey, 0);
-            info.Write(kInfoSection, kColorKey, std::to_wstring(color));
-            return true;
-        });
+        if (!EditInfoStream(file, [&](IniText& info) {
+                const TInfoMarking marking = ReadInfoMarking(info);
+                recorded = marking.MarkerFile;
+                recordedIndex = marking.MarkerIndex;
+                info.Write(kInfoSection, kColorKey, std::to_wstring(color));
+                return true;
+            }))
+            continue;
 
         TIconPathRec location;
         if (!FindTypeIcon(file, location, false)) continue;
@@ -151,17 +234,9 @@ void TVantrel::ApplyColor(int color) {
         const std::wstring key = LocationText(location.Path, location.Index);
         const TMarkingRun::Icon& tinted = run.Tinted(key, *base, color);
         if (!recorded.empty()) {
-            const std::wstring overlayPath = FindMarkerFile(ExpandPath(recorded));
-            if (!FileExists(overlayPath)) {
-                Errors.push_back(file);
-                ReportIconFileMissing(recorded);
+            if (!RecomposeRecordedMarker(file, recorded, recordedIndex, TMarkerLookup::ExpandThenPath,
+                                         key + L"|" + std::to_wstring(color), [&] { return &tinted; }))
                 continue;
-            }
-            const TMarkingRun::Icon* marker = IconAt(file, overlayPath, recordedIndex);
-            if (!marker) continue;
-            const std::wstring composedKey =
-                key + L"|" + std::to_wstring(color) + L"|" + LocationText(overlayPath, recordedIndex);
-            WriteIconStream(file, run.Composed(composedKey, tinted, *marker));
         } else {
             WriteFileBytes(IconStreamPath(file), tinted.data(), tinted.size());  // even when empty, as a copy
         }
@@ -183,13 +258,14 @@ void TVantrel::RemoveOverlay() {
         run.TrimIfLarge();
         if (!BeginRemoval(file)) continue;
         int color = kNoColor;
-        OpenInfoStream(file).Edit([&](IniText& info) {
-            color = TIniFile::IntegerValue(info, kInfoSection, kColorKey, kNoColor);
-            if (color == kNoColor) return false;
-            const bool a = info.Delete(kInfoSection, kOverlayIconFileKey);
-            const bool b = info.Delete(kInfoSection, kOverlayIconIndexKey);
-            return a || b;
-        }, true);
+        if (!EditInfoStream(file, [&](IniText& info) {
+                color = TIniFile::IntegerValue(info, kInfoSection, kColorKey, kNoColor);
+                if (color == kNoColor) return false;
+                const bool a = info.Delete(kInfoSection, kOverlayIconFileKey);
+                const bool b = info.Delete(kInfoSection, kOverlayIconIndexKey);
+                return a || b;
+            }, true))
+            continue;
         if (color == kNoColor) {
             RemoveMarkerStreams(file);
             progress_->Step(file);
@@ -204,7 +280,7 @@ void TVantrel::RemoveOverlay() {
         RecordMarking(file, L"", 0, color);
         progress_->Step(file);
     }
-    removals.Commit();
+    CommitRemovals(*this, removals);
     FinishOperation();
 }
 
@@ -220,12 +296,14 @@ void TVantrel::RemoveColor() {
         if (!BeginRemoval(file)) continue;
         std::wstring recorded;
         int recordedIndex = 0;
-        OpenInfoStream(file).Edit([&](IniText& info) {
-            recorded = TrimBlanks(info.Read(kInfoSection, kOverlayIconFileKey).value_or(L""));
-            if (recorded.empty()) return false;
-            recordedIndex = TIniFile::IntegerValue(info, kInfoSection, kOverlayIconIndexKey, 0);
-            return info.Delete(kInfoSection, kColorKey);
-        }, true);
+        if (!EditInfoStream(file, [&](IniText& info) {
+                const TInfoMarking marking = ReadInfoMarking(info);
+                recorded = marking.MarkerFile;
+                if (recorded.empty()) return false;
+                recordedIndex = marking.MarkerIndex;
+                return info.Delete(kInfoSection, kColorKey);
+            }, true))
+            continue;
         if (recorded.empty()) {
             RemoveMarkerStreams(file);
             progress_->Step(file);
@@ -235,22 +313,15 @@ void TVantrel::RemoveColor() {
         TIconPathRec location;
         // This operation reports a missing type icon with the general message.
         if (!FindTypeIcon(file, location, true)) continue;
-        const std::wstring overlayPath = FindMarkerFile(recorded);
-        if (!FileExists(overlayPath)) {
-            Errors.push_back(file);
-            ReportIconFileMissing(recorded);
+        // Here the marker's library is looked for before the type's icon is extracted.
+        if (!RecomposeRecordedMarker(file, recorded, recordedIndex, TMarkerLookup::PathOnly,
+                                     LocationText(location.Path, location.Index),
+                                     [&] { return IconAt(file, location.Path, location.Index); }))
             continue;
-        }
-        const TMarkingRun::Icon* base = IconAt(file, location.Path, location.Index);
-        if (!base) continue;
-        const TMarkingRun::Icon* marker = IconAt(file, overlayPath, recordedIndex);
-        if (!marker) continue;
-        const std::wstring key = LocationText(location.Path, location.Index) + L"|" + LocationText(overlayPath, recordedIndex);
-        WriteIconStream(file, run.Composed(key, *base, *marker));
         RecordMarking(file, recorded, recordedIndex, kNoColor);
         progress_->Step(file);
     }
-    removals.Commit();
+    CommitRemovals(*this, removals);
     FinishOperation();
 }
 
@@ -265,7 +336,7 @@ void TVantrel::RestoreDefault() {
         if (check == RemoveCheck::Proceed) RemoveMarkerStreams(file);
         progress_->Step(file);
     }
-    removals.Commit();
+    CommitRemovals(*this, removals);
     FinishOperation();
 }
 

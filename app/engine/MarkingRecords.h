@@ -27,36 +27,17 @@
 #include <string>
 #include <vector>
 
+#include "app/engine/MarkingRecordsText.h"
+
 namespace vantrel {
 
-struct TMarkingRecord {
-    std::wstring Path;
-    std::wstring MarkerFile;  // empty: no marker
-    int MarkerIndex = 0;
-    int Color = 0x1FFFFFFF;  // no colour
-    std::wstring Time;       // "YYYY-MM-DDTHH:MM:SSZ"
-    bool HasMarker() const { return !MarkerFile.empty(); }
-};
-
-// One change of the records: a marking made (Drop false) or a record dropped.
-struct TRecordChange {
-    TMarkingRecord Record;
-    bool Drop = false;
-};
-
-// A line of the file that could not be read: its number (1 is the version line), its
-// bytes and why.
-struct TUnreadableLine {
-    std::size_t Number = 0;
-    std::string Text;
-    std::wstring Reason;
-};
-
-struct TRecordContents {
-    std::vector<TMarkingRecord> Records;  // in the order of their last change
-    std::vector<TUnreadableLine> Unreadable;
-    bool ForeignVersion = false;  // the version line is not ours: nothing was read
-};
+// The largest records file the program reads. Each record line holds a file's path, its
+// marker library, two numbers and a time, a few hundred bytes; the file keeps one live
+// line per marked file and is compacted before superseded lines outnumber the live ones.
+// 128 MB is some 200,000 marked files with long paths, twice over: a larger file was not
+// written by the program and is taken as damaged (EFileTooLarge), read by nothing and
+// written by nothing.
+inline constexpr std::size_t kMaxRecordsBytes = 128u << 20;
 
 class TMarkingRecords {
 public:
@@ -64,7 +45,8 @@ public:
     const std::wstring& FileName() const { return fileName_; }
 
     // The live records; empty contents when the file does not exist. Fails
-    // (vantrel::Error) only when the file exists and cannot be read.
+    // (vantrel::Error) only when the file exists and cannot be read, EFileTooLarge when
+    // it is over kMaxRecordsBytes.
     TRecordContents Read() const;
     // Appends the changes in one write (the file is created when missing), then compacts
     // the file when it has grown mostly superseded. Fails (vantrel::Error) when the file
@@ -77,11 +59,6 @@ public:
 private:
     std::wstring fileName_;
 };
-
-// Encoding of one line and its reading, exposed for tests: false with a reason when the
-// line is no record line.
-std::string FormatRecordLine(const TRecordChange& change);
-bool ParseRecordLine(const std::string& line, TRecordChange& change, std::wstring& reason);
 
 // Path of the records: the engine's DataFolder + "MarkingRecords.dat".
 std::wstring MarkingRecordsFileName();
@@ -97,8 +74,9 @@ bool FlushMarkingRecords(std::wstring* failure = nullptr);
 // The buffered changes not yet written (tests).
 std::size_t PendingMarkingRecords();
 
-// The records (after a flush of the buffer).
-TRecordContents ReadMarkingRecords();
+// The records (after a flush of the buffer; without flush, the buffered changes still
+// count but are left for the operation's own flush).
+TRecordContents ReadMarkingRecords(bool flush = true);
 // The unreadable lines of contents that this process has not reported before; each is
 // reported once per process.
 std::vector<TUnreadableLine> TakeUnreportedLines(const std::wstring& fileName, const TRecordContents& contents);

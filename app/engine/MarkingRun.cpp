@@ -11,6 +11,7 @@
 #include "app/common/FileHelpers.h"
 #include "app/engine/IconExtractCache.h"
 #include "app/engine/MarkerStreams.h"
+#include "app/engine/MarkingRecords.h"
 #include "app/engine/VantrelClass.h"
 #include "app/registration/RegisterIconHandlerUnit.h"
 #include "imaging/Error.h"
@@ -43,6 +44,20 @@ constexpr std::size_t kMaxKeptBytes = 64u << 20;
 }  // namespace
 
 TMarkingRun::TMarkingRun() = default;
+
+bool TMarkingRun::RecordVouches(const std::wstring& file, const std::wstring& library) {
+    if (!recordedMarkers_) {
+        recordedMarkers_.emplace();
+        try {
+            for (const TMarkingRecord& record : ReadMarkingRecords(false).Records)
+                (*recordedMarkers_)[Upper(record.Path)] = record.MarkerFile;
+        } catch (const std::exception&) {
+            // Records that cannot be read vouch for nothing.
+        }
+    }
+    auto it = recordedMarkers_->find(Upper(file));
+    return it != recordedMarkers_->end() && !it->second.empty() && SameFileName(it->second, library);
+}
 
 TMarkingRun::~TMarkingRun() {
     if (!workFolder_.empty()) DeleteFolderTree(workFolder_);

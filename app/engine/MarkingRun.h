@@ -64,6 +64,11 @@ public:
     // Empty when the composition made no image file.
     const Icon& Composed(const std::wstring& key, const Icon& base, const Icon& marker);
 
+    // Whether the marking records say the file was marked with the library (its text as
+    // the info stream holds it). The records are read once per run, on the first question:
+    // only a library on a network location is asked about.
+    bool RecordVouches(const std::wstring& file, const std::wstring& library);
+
 private:
     const Icon& Keep(std::map<std::wstring, std::optional<Icon>>& cache, const std::wstring& key, Icon icon);
 
@@ -72,6 +77,7 @@ private:
     std::map<std::wstring, std::optional<Icon>> extracted_, tinted_, composed_;
     std::size_t keptBytes_ = 0;
     std::wstring workFolder_;  // empty until the first extraction
+    std::optional<std::map<std::wstring, std::wstring>> recordedMarkers_;  // file -> library
 };
 
 }  // namespace vantrel

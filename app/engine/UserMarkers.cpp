@@ -227,7 +227,8 @@ unsigned TUserMarkers::NextNumber() const {
     unsigned next = 1;
     try {
         if (FileExists(folder_ + kCounterFile)) {
-            const std::vector<unsigned char> bytes = ReadFileBytes(folder_ + kCounterFile);
+            // A few digits; a larger file is no counter of ours (and is ignored like an unreadable one).
+            const std::vector<unsigned char> bytes = ReadFileBytes(folder_ + kCounterFile, 64);
             unsigned kept = 0;
             for (unsigned char c : bytes) {
                 if (c < '0' || c > '9' || kept > 99999999u) break;

@@ -122,6 +122,19 @@ void TVantrel::ReportIconResourceMissing(const std::wstring& location) {
     AddErrorText(L"Icon resource " + Quoted(location) + L" doesn't exist.\r\n");
 }
 
+void TVantrel::ReportLibraryOnNetwork(const std::wstring& path) {
+    HasErrors = true;
+    AddErrorText(L"Marker library " + Quoted(PrintableText(path)) +
+                 L" was not opened: it is on a network location, and only the file's own marking data names it.\r\n"
+                 L"A file copied from another computer or a shared folder brings that data with it. "
+                 L"The file's icon was left as it was.\r\nMark the file again with a marker of your choice.");
+}
+
+void TVantrel::ReportDamagedData(const std::wstring& message) {
+    HasErrors = true;
+    AddErrorText(message);
+}
+
 // --- checks -----------------------------------------------------------------------------
 
 bool TVantrel::IsAllowedExtension(const std::wstring& extension) {

@@ -108,16 +108,24 @@ void TVantrel::LoadFileList(const std::wstring& listFilePath) {
     if (!FileExists(path)) return;
     std::vector<unsigned char> bytes;
     try {
-        bytes = ReadFileBytes(path);
+        bytes = ReadFileBytes(path, kMaxListFileBytes);
+    } catch (const EFileTooLarge& e) {
+        // Not read, so none of its files is worked on, and not deleted at exit.
+        listNotes_ = {path, Utf8ToWide(e.what()) + L"\r\nNone of the files it names was changed."};
+        return;
     } catch (const Error&) {
         return;  // an unreadable list is treated like a missing one
     }
-    ListFileLines parsed =
-        SplitListFile(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
-    std::vector<std::wstring> entries;
-    entries.reserve(parsed.lines.size());
-    for (const std::string& line : parsed.lines)
-        entries.push_back(parsed.utf8 ? Utf8ToWide(line) : AnsiToWide(line));
+    TListFileText parsed =
+        ReadListFileText(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), &AnsiToWide);
+    std::vector<std::wstring> entries = std::move(parsed.Entries);
+    listNotes_.clear();
+    if (parsed.LeftOut > 0)
+        listNotes_ = {path, std::to_wstring(parsed.LeftOut) +
+                                (parsed.LeftOut == 1 ? L" line of the list names" : L" lines of the list name") +
+                                L" no file and " + (parsed.LeftOut == 1 ? L"was" : L"were") +
+                                L" left out: a control character, text that is not of the list's encoding, or more "
+                                L"than 32,767 characters.\r\nThe other files of the list were worked on."};
 
     ListFileName = path;
     for (std::size_t i = entries.size(); i-- > 0;) {
@@ -151,6 +159,11 @@ void TVantrel::SetReportView(IErrorReportView* view) { reportView_ = view ? view
 void TVantrel::ClearErrors() {
     HasErrors = false;
     Errors.clear();
+    if (listNotes_.size() == 2) {
+        Errors.push_back(listNotes_[0]);
+        ReportDamagedData(listNotes_[1]);
+    }
+    listNotes_.clear();
 }
 
 void TVantrel::AddErrorText(const std::wstring& text) {
@@ -167,8 +180,11 @@ void TVantrel::ShowErrorReport() {
 }
 
 void TVantrel::RollbackAll() {
-    // The registrator must drop its registrations first; if it cannot (service stopped,
-    // unexpected answer) its IconRegisterException goes to the caller and no file is touched.
+    // A journal that cannot be read stops the rollback before anything changes (its
+    // EFileTooLarge goes to the caller). The registrator must drop its registrations
+    // first; if it cannot (service stopped, unexpected answer) its IconRegisterException
+    // goes to the caller and no file is touched.
+    CheckJournalSize();
     UnregisterAll();
     JournalRollback(*progress_);
     RefreshShellIcons();

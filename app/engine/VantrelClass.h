@@ -3,6 +3,7 @@
 // report of the operation in progress.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 
 namespace vantrel {
 
+class IniText;
 struct TIconPathRec;
 class TMarkingRun;
 
@@ -36,8 +38,14 @@ public:
     std::vector<std::wstring> ExcludedExtensions;
     bool KeepListFile = false;
 
-    // Replaces FileList with the existing files named by a selected-files list.
+    // Replaces FileList with the existing files named by a selected-files list. A list
+    // larger than kMaxListFileBytes is not read (FileList and ListFileName stay as they
+    // were, and the file is not deleted at exit); lines that cannot name a file are left
+    // out. Either is noted, and the note opens the report of the next operation.
     void LoadFileList(const std::wstring& listFilePath);
+    // The largest list file read: a line per file, each at most the longest path. 64 MB
+    // holds some 250,000 long paths, far more than any selection the program is handed.
+    static constexpr std::size_t kMaxListFileBytes = 64u << 20;
     // Writes FileList as a selected-files list, replacing the file: one path per line,
     // CR LF, ANSI; UTF-8 behind a byte-order mark when a path does not fit the code page.
     void SaveFileList(const std::wstring& listFilePath) const;
@@ -50,6 +58,8 @@ public:
     IOperationProgress& Progress() const { return *progress_; }
     IErrorReportView& ReportView() const { return *reportView_; }
 
+    // Empties the report; a note of the list loaded for this operation (see
+    // LoadFileList) becomes its first block.
     void ClearErrors();
     // Appends the message and two empty lines to the report.
     void AddErrorText(const std::wstring& text);
@@ -70,6 +80,12 @@ public:
     void ReportUnexpectedError(const std::wstring& message);
     void ReportIconFileMissing(const std::wstring& path);
     void ReportIconResourceMissing(const std::wstring& location);
+    // A marker library that only the file's own data names, on a network location: not
+    // opened (StreamLibraries.h).
+    void ReportLibraryOnNetwork(const std::wstring& path);
+    // Data the program reads that is damaged (a stream, list or journal over its limit):
+    // the message says which and why.
+    void ReportDamagedData(const std::wstring& message);
 
     // The extension has a registered type in HKEY_CLASSES_ROOT.
     bool IsRegisteredType(const std::wstring& extension);
@@ -86,8 +102,12 @@ public:
     enum class RemoveCheck { Proceed, NothingToDo, Failed };
     RemoveCheck CheckCanRemove(const std::wstring& path);
 
-    // Engine operations.
-    void ApplyOverlay(const std::wstring& overlayIconFile, int overlayIconIndex);
+    // Engine operations. ApplyOverlay's library is the user's choice (the command line,
+    // the window), unless it was read from a file's own data (re-applying a lost marking
+    // from the file's info stream): then the rule of StreamLibraries.h holds for it.
+    enum class TLibrarySource { User, FileData };
+    void ApplyOverlay(const std::wstring& overlayIconFile, int overlayIconIndex,
+                      TLibrarySource source = TLibrarySource::User);
     void ApplyColor(int color);
     void RemoveOverlay();
     void RemoveColor();
@@ -110,8 +130,32 @@ private:
     // The icon at a location, extracted once per run; when nothing could be extracted,
     // reports the missing icon resource for the file and returns null.
     const std::vector<unsigned char>* IconAt(const std::wstring& file, const std::wstring& iconFile, int index);
+    // How a marker library recorded in an info stream is looked for: ApplyColor expands
+    // it first (environment variables, quotes), RemoveColor takes it as written; both then
+    // search PATH when it names no file.
+    enum class TMarkerLookup { ExpandThenPath, PathOnly };
+    // Draws the marker recorded in the file's info stream again, over the icon that base
+    // gives, into the file's icon stream: the library is looked for and a missing one is
+    // reported for the file; only then is base asked for its icon (null: it reported why);
+    // the marker is extracted and the composition kept under baseKey and the marker's
+    // location. False when the file was reported and its icon stream left as it was.
+    bool RecomposeRecordedMarker(const std::wstring& file, const std::wstring& recorded, int recordedIndex,
+                                 TMarkerLookup lookup, const std::wstring& baseKey,
+                                 const std::function<const std::vector<unsigned char>*()>& base);
     void WriteProgramLocation();
     void InitDataFolder();
+
+    // Runs an edit of the file's info stream; a stream over its limit is reported for the
+    // file as damaged, left as it is, and false is returned.
+    bool EditInfoStream(const std::wstring& file, const std::function<bool(IniText&)>& edit,
+                        bool readsFirst = false);
+    // Before an apply: a change journal over its limit cannot take the files marked, so
+    // the operation reports it once and marks nothing (false).
+    bool JournalHasRoom();
+
+    // What LoadFileList found wrong with the list, for the next report: the list's path
+    // and the message; empty when nothing.
+    std::vector<std::wstring> listNotes_;
 
     // The operation in progress, which keeps what its files share; null between
     // operations.

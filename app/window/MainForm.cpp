@@ -11,6 +11,8 @@
 #include "app/common/TextConv.h"
 #include "app/common/TextFormat.h"
 #include "app/engine/ChangeJournal.h"
+#include "app/engine/MarkerStreams.h"
+#include "app/engine/StreamLibraries.h"
 #include "app/engine/VantrelClass.h"
 #include "app/registration/RegisterIconHandlerUnit.h"
 #include "app/window/DialogSupport.h"
@@ -725,19 +727,30 @@ void Tfrm_Main::RefreshPreview() {
 void Tfrm_Main::ShowFileState(const std::wstring& path) {
     TIconPathRec location = GetIconLocation(path);
     location.Path = ExpandPath(location.Path);
-    // The file's info stream; a missing file or stream reads as no colour and no marker.
-    const bool exists = !path.empty() && FileExists(path);
-    const TIniFile info(path + L":vantreliconinfo");
+    // The file's info stream; a missing file or stream, or a damaged one, reads as no
+    // colour and no marker. Its marker library is drawn only where the rule for libraries
+    // named by a file's own data lets it be opened: elsewhere the previews go without it.
+    TInfoMarking marking;
+    if (!path.empty() && FileExists(path)) {
+        try {
+            marking = ReadInfoMarking(OpenInfoStream(path).ReadText());
+        } catch (const std::exception&) {
+        }
+    }
+    const std::wstring markerFile =
+        FindStreamLibrary(marking.MarkerFile, TLibraryLookup::AsWritten, [&] {
+            return RecordsVouchFor(path, marking.MarkerFile);
+        }).Path;
     const int active = ActivePage();
     for (int i = 0; i < PageCount(); ++i) {
         TMarkerGrid* grid = pages_[std::size_t(i)].Grid.get();
         if (!grid) continue;
         grid->SetBaseIcon(location.Path, location.Index);
         if (auto* overlay = dynamic_cast<TOverlayGrid*>(grid)) {
-            overlay->SetPreviewColor(exists ? info.ReadInteger(L"vantrel", L"Color", NoColor) : NoColor);
+            overlay->SetPreviewColor(marking.Color);
         } else if (auto* colors = dynamic_cast<TColorGrid*>(grid)) {
-            colors->SetMarkerFile(exists ? info.ReadString(L"vantrel", L"OverlayIconFile", L"") : L"");
-            colors->SetMarkerIndex(exists ? info.ReadInteger(L"vantrel", L"OverlayIconIndex", 0) : 0);
+            colors->SetMarkerFile(markerFile);
+            colors->SetMarkerIndex(markerFile.empty() ? 0 : marking.MarkerIndex);
         }
         grid->ClearCellImages();
         if (i == active) InvalidateRect(grid->Handle(), nullptr, FALSE);

@@ -15,6 +15,7 @@
 #include "app/common/FileHelpers.h"
 #include "app/common/TextConv.h"
 #include "app/engine/MarkerStreams.h"
+#include "app/engine/StreamLibraries.h"
 #include "app/engine/VantrelClass.h"
 #include "app/window/DialogSupport.h"
 #include "app/window/Dialogs.h"
@@ -99,11 +100,12 @@ std::wstring ComboSelection(HWND combo) {
 }
 
 // A small platform icon of an icon stream (an ICO file image): the image nearest the
-// size, the deepest of those, scaled by the platform when it differs.
+// size, the deepest of those, scaled by the platform when it differs. A stream that
+// cannot be read, or one over its limit, shows no picture.
 ::HICON StreamIcon(const std::wstring& file, int size) {
     std::vector<unsigned char> bytes;
     try {
-        bytes = ReadFileBytes(IconStreamPath(file));
+        bytes = ReadIconStream(file);
     } catch (const std::exception&) {
         return nullptr;
     }
@@ -424,16 +426,24 @@ TfrmMarkedFiles::TMarking TfrmMarkedFiles::MarkingOf(TRow& row) {
         m.MarkerFile = row.Look.MarkerFile;
         m.MarkerIndex = row.Look.MarkerIndex;
         m.Color = row.Look.Color;
+        m.FromFileData = true;
     }
     return m;
 }
 
-std::wstring TfrmMarkedFiles::MarkerName(const std::wstring& library, int index) {
-    auto it = markerNames_.find(library);
+const TfrmMarkedFiles::TLibraryNames& TfrmMarkedFiles::NamesOf(const std::wstring& library, bool fromFileData) {
+    auto it = markerNames_.find({library, fromFileData});
     if (it == markerNames_.end()) {
-        std::vector<std::wstring> names;
-        std::wstring path = ExpandPath(library);
-        if (!FileExists(path)) path = FindOnPath(path);
+        TLibraryNames names;
+        std::wstring path;
+        if (fromFileData) {
+            const TStreamLibrary found = FindStreamLibrary(library, TLibraryLookup::ExpandedOnPath);
+            names.Refused = found.Refused;
+            path = found.Path;
+        } else {
+            path = ExpandPath(library);
+            if (!FileExists(path)) path = FindOnPath(path);
+        }
         if (FileExists(path)) {
             const UINT count = ExtractIconExW(path.c_str(), -1, nullptr, nullptr, 0);
             std::vector<std::string> raw;
@@ -442,18 +452,27 @@ std::wstring TfrmMarkedFiles::MarkerName(const std::wstring& library, int index)
             } catch (const std::exception&) {
                 raw.clear();
             }
-            for (const std::string& name : raw) names.push_back(AnsiToWide(name));
+            for (const std::string& name : raw) names.Names.push_back(AnsiToWide(name));
         }
-        it = markerNames_.emplace(library, std::move(names)).first;
+        it = markerNames_.emplace(std::make_pair(library, fromFileData), std::move(names)).first;
     }
-    if (index >= 0 && std::size_t(index) < it->second.size() && !it->second[std::size_t(index)].empty())
-        return it->second[std::size_t(index)];
+    return it->second;
+}
+
+std::wstring TfrmMarkedFiles::MarkerName(const std::wstring& library, int index, bool fromFileData) {
+    const std::vector<std::wstring>& names = NamesOf(library, fromFileData).Names;
+    if (index >= 0 && std::size_t(index) < names.size() && !names[std::size_t(index)].empty())
+        return names[std::size_t(index)];
     return L"#" + std::to_wstring(index);
+}
+
+bool TfrmMarkedFiles::LibraryRefused(const std::wstring& library, bool fromFileData) {
+    return NamesOf(library, fromFileData).Refused;
 }
 
 std::wstring TfrmMarkedFiles::MarkerLabel(const TMarking& m) {
     if (!m.Known || m.MarkerFile.empty()) return {};
-    return MarkerName(m.MarkerFile, m.MarkerIndex) + L" (" + FileNameOf(m.MarkerFile) + L")";
+    return MarkerName(m.MarkerFile, m.MarkerIndex, m.FromFileData) + L" (" + FileNameOf(m.MarkerFile) + L")";
 }
 
 std::wstring TfrmMarkedFiles::ColorText(int color) {
@@ -483,7 +502,7 @@ std::wstring TfrmMarkedFiles::Text(TRow& row, int column) {
     if (!m.Known) return {};
     switch (column) {
         case kColMarker:
-            return m.MarkerFile.empty() ? L"" : MarkerName(m.MarkerFile, m.MarkerIndex);
+            return m.MarkerFile.empty() ? L"" : MarkerName(m.MarkerFile, m.MarkerIndex, m.FromFileData);
         case kColLibrary: return FileNameOf(m.MarkerFile);
         case kColColor: return ColorText(m.Color);
     }
@@ -748,7 +767,7 @@ void TfrmMarkedFiles::ReapplySelected() {
         const TFileLook* look = Look(*row);
         const TMarking m = MarkingOf(*row);
         if (!look || look->State != TMarkState::Lost || !m.Known) continue;
-        items.push_back({row->File.Path, m.MarkerFile, m.MarkerIndex, m.Color});
+        items.push_back({row->File.Path, m.MarkerFile, m.MarkerIndex, m.Color, m.FromFileData});
     }
     if (items.empty()) return;
     RunEngine([&] { ReapplyMarkings(TVantrel::Core(), items); });
@@ -892,7 +911,12 @@ LRESULT TfrmMarkedFiles::Notify(NMHDR* header) {
                 TRow& row = Row(tip->iItem);
                 const TMarking m = MarkingOf(row);
                 std::wstring text = row.File.Path;
-                if (m.Known && !m.MarkerFile.empty()) text += L"\r\nMarker library: " + m.MarkerFile;
+                if (m.Known && !m.MarkerFile.empty()) {
+                    text += L"\r\nMarker library: " + m.MarkerFile;
+                    if (LibraryRefused(m.MarkerFile, m.FromFileData))
+                        text += L"\r\n(on a network location, named only by the file's own data: not opened)";
+                }
+                if (row.Status.load() == 2 && !row.Look.Damage.empty()) text += L"\r\n" + row.Look.Damage;
                 lstrcpynW(tip->pszText, text.c_str(), tip->cchTextMax);
             }
             return 0;

@@ -101,6 +101,7 @@ private:
         std::wstring MarkerFile;
         int MarkerIndex = 0;
         int Color = 0x1FFFFFFF;
+        bool FromFileData = false;  // read from the file's own info stream, not its record
     };
 
     static LRESULT CALLBACK WindowProc(HWND, UINT, WPARAM, LPARAM);
@@ -123,7 +124,11 @@ private:
     // The row looked at now, on this thread, unless the worker is at it.
     const TFileLook* Look(TRow& row);
     TMarking MarkingOf(TRow& row);
-    std::wstring MarkerName(const std::wstring& library, int index);
+    // The marker's name from its library. A library that only a file's own data names is
+    // opened only where the rule for such paths lets it (StreamLibraries.h); elsewhere the
+    // marker is named by its number.
+    std::wstring MarkerName(const std::wstring& library, int index, bool fromFileData);
+    bool LibraryRefused(const std::wstring& library, bool fromFileData);
     std::wstring MarkerLabel(const TMarking& marking);
     static std::wstring ColorText(int color);
     std::wstring Text(TRow& row, int column);
@@ -155,7 +160,13 @@ private:
     std::vector<int> view_;
     int sortColumn_ = -1;
     bool sortDescending_ = false;
-    std::map<std::wstring, std::vector<std::wstring>> markerNames_;  // library path -> names
+    struct TLibraryNames {
+        bool Refused = false;
+        std::vector<std::wstring> Names;
+    };
+    // (library path, named by a file's own data) -> its marker names
+    std::map<std::pair<std::wstring, bool>, TLibraryNames> markerNames_;
+    const TLibraryNames& NamesOf(const std::wstring& library, bool fromFileData);
 
     std::thread worker_;
     std::atomic<bool> stop_{false};

@@ -1,6 +1,7 @@
 // The real Vantrel.exe from the staged program folder, started as the shell
 // extension or a user would start it.
-#include "engine/MarkingFixture.h"
+#include "engine/MarkingFixture.h"  // the imaging headers before windows.h and its RGB macros
+#include "engine/FakeShare.h"
 
 #include "app/common/FileHelpers.h"
 #include "app/common/TextConv.h"
@@ -167,4 +168,35 @@ TEST_F(ProgramTest, AdEndsWithoutAnyWindow) {
     EXPECT_EQ(RunAndCloseBox({L"-ad", L"-oi", list, L"x", L"6"}, &box), 0u);
     EXPECT_EQ(box, L"");
     EXPECT_TRUE(Exists(list));  // never loaded, so never deleted
+}
+
+TEST_F(ProgramTest, ANetworkLibraryMarkedWithOnTheCommandLineKeepsWorkingAndOneFromAStreamIsNeverOpened) {
+    FakeShare share(MarkerLibrary());
+    ASSERT_TRUE(share.Ready());
+    std::wstring box;
+    // The user's own choice: the shell extension's command with a library on a share.
+    EXPECT_EQ(RunAndCloseBox({L"-oi", List(L"mark.tmp"), share.Library(), L"6"}, &box), 0u);
+    EXPECT_EQ(box, L"");
+    const std::string marked = IconStream(file_);
+    ASSERT_FALSE(marked.empty());
+    // A later colour change, in a new process, draws that marker again.
+    share.Watch();
+    std::vector<std::wstring> reports;
+    EXPECT_EQ(RunAndCloseBox({L"-ci", List(L"colour.tmp"), L"255"}, &box, nullptr, &reports), 0u);
+    EXPECT_TRUE(reports.empty()) << (reports.empty() ? std::wstring() : reports[0]);
+    EXPECT_TRUE(share.Looked());
+    EXPECT_NE(IconStream(file_), marked);
+
+    // A file that came with a stream naming the same share, which this user never marked.
+    const std::wstring brought = NewFile(L"brought.vtdoc");
+    std::string info = "[vantrel]\r\nOverlayIconFile=";
+    for (wchar_t c : share.Library()) info += char(c);
+    WriteFile(brought + L":vantreliconinfo", info + "\r\nOverlayIconIndex=6\r\n");
+    share.Watch();
+    EXPECT_EQ(RunAndCloseBox({L"-ci", List(L"brought.tmp", {brought}), L"255"}, &box, nullptr, &reports), 0u);
+    EXPECT_FALSE(share.Looked());
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].rfind(brought + L"\r\nMarker library \"" + share.Library() + L"\" was not opened", 0), 0u)
+        << reports[0];
+    EXPECT_EQ(IconStream(brought), "");
 }

@@ -15,8 +15,10 @@
 #include "app/common/FileHelpers.h"
 #include "app/common/IniFile.h"
 #include "app/common/TextConv.h"
+#include "app/engine/StreamLibraries.h"
 #include "app/engine/VantrelClass.h"
 #include "app/window/kvProgress.h"
+#include "engine/FakeShare.h"
 #include "engine/MarkingFixture.h"
 #include "registration/LoopbackServer.h"
 #include "imaging/Error.h"
@@ -400,4 +402,35 @@ TEST_F(MainFormTest, ClosingWritesTheListInUtf8WhenAPathNeedsIt) {
     EXPECT_EQ(saved.rfind("\xEF\xBB\xBF", 0), 0u);
     TVantrel::Core().LoadFileList(TVantrel::Core().SelectedFilesPath());
     EXPECT_EQ(TVantrel::Core().FileList, (std::vector<std::wstring>{plain, wide}));
+}
+
+TEST_F(MainFormTest, PreviewsOfAFileFromElsewhereOpenNothingOnTheNetwork) {
+    FakeShare share(MarkerLibrary());
+    ASSERT_TRUE(share.Ready());
+    const std::wstring file = NewFile(L"brought.vtdoc");
+    std::string info = "[vantrel]\r\nOverlayIconFile=";
+    for (wchar_t c : share.Library()) info += char(c);
+    WriteFile(file + L":vantreliconinfo", info + "\r\nOverlayIconIndex=6\r\nColor=255\r\n");
+    auto paintColors = [&] {
+        auto* colors = dynamic_cast<TColorGrid*>(form_->GridOnPage(0));
+        RedrawWindow(colors->Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+        Pump();
+        return colors;
+    };
+    share.Watch();
+    Open({file});
+    ASSERT_EQ(form_->ActivePage(), 0);
+    TColorGrid* colors = paintColors();
+    EXPECT_EQ(colors->MarkerFile, L"");  // the previews go without that marker
+    EXPECT_FALSE(share.Looked());
+    auto* markers = dynamic_cast<TOverlayGrid*>(form_->GridOnPage(1));
+    EXPECT_EQ(markers->PreviewColor, 255);  // what the stream says that opens nothing still counts
+
+    // Once the user chose the library in this process, the previews draw it: the watch sees it.
+    NoteChosenLibrary(share.Library());
+    form_->RefreshPreview();
+    colors = paintColors();
+    ForgetChosenLibraries();
+    EXPECT_EQ(colors->MarkerFile, share.Library());
+    EXPECT_TRUE(share.Looked());
 }

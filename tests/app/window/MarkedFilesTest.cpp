@@ -13,6 +13,7 @@
 #include "app/engine/ChangeJournal.h"
 #include "app/engine/MarkerStreams.h"
 #include "app/engine/VantrelClass.h"
+#include "engine/FakeShare.h"
 #include "engine/MarkingFixture.h"
 
 using namespace vantrel;
@@ -190,4 +191,23 @@ TEST_F(MarkedFilesTest, TheRealWindowWithKeysTabOrderNamesAndDpi) {
     EXPECT_TRUE(closedByKey);
     EXPECT_FALSE(IsWindow(window));
     EXPECT_EQ(form_->FileCount(), 4) << "F5 read the journal again";
+}
+
+TEST_F(MarkedFilesTest, AFileWhoseOwnStreamNamesANetworkLibraryOpensNothing) {
+    // Journalled before records existed: what it had comes from its info stream only.
+    FakeShare share(MarkerLibrary());
+    ASSERT_TRUE(share.Ready());
+    const std::wstring old = NewFile(L"old.vtdoc");
+    std::string info = "[vantrel]\r\nOverlayIconFile=";
+    for (wchar_t c : share.Library()) info += char(c);
+    WriteFile(InfoStreamPath(old), info + "\r\nOverlayIconIndex=6\r\n");
+    JournalAdd(old);
+    share.Watch();
+    Open();
+    const int row = RowOf(old);
+    ASSERT_GE(row, 0);
+    EXPECT_EQ(form_->CellText(row, kColState), L"marking lost");
+    EXPECT_EQ(form_->CellText(row, kColMarker), L"#6");  // named by its number, the library unopened
+    EXPECT_EQ(form_->CellText(row, kColLibrary), L"Main.icl");
+    EXPECT_FALSE(share.Looked());
 }
