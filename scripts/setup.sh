@@ -171,8 +171,69 @@ build_libpng() {
   rm -rf "$bdir"
 }
 
+# Where the kernel cannot run 32-bit programs (no IA32 emulation) but offers binfmt_misc,
+# Debian's qemu-user runs them by emulation: registered for i386 ELF files, it runs Wine's
+# 32-bit loader, and with it every 32-bit Windows program, transparently. Nothing happens
+# where 32-bit programs run already; where anything is refused, the 32-bit tests are
+# skipped with their reason as before. VANTREL_NO_EMULATION=1 leaves the machine alone
+# and takes back a registration of ours.
+# Seams for the test: VANTREL_WINE_LOADERS, VANTREL_BINFMT_DIR, VANTREL_FILESYSTEMS, VANTREL_QEMU_I386.
+BINFMT_NAME=qemu-i386
+# i386 ELF executables and shared objects (ET_EXEC or ET_DYN, EM_386); F opens the
+# interpreter once at registration, so it is found from every mount namespace.
+binfmt_line() {
+  printf ':%s:M::\\x7fELF\\x01\\x01\\x01\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x02\\x00\\x03\\x00:%s:%s:F' \
+    "$BINFMT_NAME" \
+    '\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff' "$1"
+}
+
+# binfmt_write <file> <text>: one write to a binfmt_misc file (register, or an entry's -1).
+binfmt_write() { printf '%s' "$2" | $SUDO tee "$1" >/dev/null 2>&1; }
+
+ensure_32bit_runs() {
+  local loader="${VANTREL_WINE_LOADERS:-/usr/lib/wine}/wine"
+  local binfmt="${VANTREL_BINFMT_DIR:-/proc/sys/fs/binfmt_misc}"
+  local qemu="${VANTREL_QEMU_I386:-/usr/bin/qemu-i386}"
+  local entry="$binfmt/$BINFMT_NAME"
+  if [ "${VANTREL_NO_EMULATION:-0}" = 1 ]; then
+    if [ -f "$entry" ] && grep -qxF "interpreter $qemu" "$entry"; then
+      binfmt_write "$entry" -1 && log "32-bit emulation turned off: $BINFMT_NAME taken back from binfmt_misc"
+    fi
+    return 0
+  fi
+  [ -x "$loader" ] || return 0
+  "$loader" --version >/dev/null 2>&1 && return 0
+  if ! grep -qw binfmt_misc "${VANTREL_FILESYSTEMS:-/proc/filesystems}" 2>/dev/null; then
+    log "32-bit programs cannot run here and the kernel has no binfmt_misc: the 32-bit tests are skipped"
+    return 0
+  fi
+  if [ ! -x "$qemu" ]; then
+    log "installing qemu-user to run 32-bit programs by emulation"
+    apt_install qemu-user || { log "qemu-user did not install: the 32-bit tests are skipped"; return 0; }
+  fi
+  if [ ! -e "$binfmt/register" ] && ! $SUDO mount -t binfmt_misc binfmt_misc "$binfmt" 2>/dev/null; then
+    log "binfmt_misc could not be mounted at $binfmt: the 32-bit tests are skipped"
+    return 0
+  fi
+  if [ -e "$entry" ]; then
+    log "binfmt_misc has an entry $BINFMT_NAME, yet Wine's 32-bit loader does not run: the 32-bit tests are skipped"
+    return 0
+  fi
+  if ! binfmt_write "$binfmt/register" "$(binfmt_line "$qemu")" || [ ! -e "$entry" ]; then
+    log "binfmt_misc refused the registration of $qemu: the 32-bit tests are skipped"
+    return 0
+  fi
+  if ! "$loader" --version >/dev/null 2>&1; then
+    binfmt_write "$entry" -1 || true
+    log "Wine's 32-bit loader does not run under $qemu either: registration taken back, the 32-bit tests are skipped"
+    return 0
+  fi
+  log "32-bit programs run by emulation: $qemu registered with binfmt_misc for i386 programs (VANTREL_NO_EMULATION=1 turns it off)"
+}
+
 main() {
   install_packages
+  ensure_32bit_runs
   build_libpng x86_64-w64-mingw32
   build_libpng i686-w64-mingw32
 }
