@@ -49,4 +49,17 @@ fi
 
 # "--init" only prepares the prefix (and display), so a test run starts on a ready prefix.
 [ "${1:-}" = "--init" ] && exit 0
-exec wine "$@"
+# A GoogleTest program writes its report at its end. One that ended without it crashed
+# (under emulation a 32-bit program's crash can reach the caller as exit status 0), so
+# that is a failure whatever the status says.
+report=""
+case "${GTEST_OUTPUT:-}" in xml:Z:/*) report="${GTEST_OUTPUT#xml:Z:}" ;; xml:/*) report="${GTEST_OUTPUT#xml:}" ;; esac
+[ -z "$report" ] && exec wine "$@"
+rm -f "$report"
+wine "$@"
+rc=$?
+if [ "$rc" = 0 ] && [ ! -s "$report" ]; then
+  echo "wine-run: $1 ended without its test report $report: it crashed" >&2
+  exit 1
+fi
+exit "$rc"

@@ -1,4 +1,5 @@
 #include "TestSupport.h"
+#include "../WaitScale.h"
 
 #include <objbase.h>
 #include <shlobj.h>
@@ -141,6 +142,7 @@ BOOL CALLBACK CollectProcessWindow(HWND hwnd, LPARAM lp) {
 }  // namespace
 
 HWND WaitForTopWindow(const std::function<bool(HWND)>& match, DWORD timeoutMs) {
+    timeoutMs = vantrel_test::Scaled(timeoutMs);
     const DWORD start = GetTickCount();
     for (;;) {
         MatchCtx ctx{&match, nullptr};
@@ -245,6 +247,7 @@ HWND FocusOfThread(HWND window) {
 }
 
 bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs) {
+    timeoutMs = vantrel_test::Scaled(timeoutMs);
     const DWORD start = GetTickCount();
     while (!condition()) {
         if (GetTickCount() - start > timeoutMs) return false;
@@ -284,7 +287,7 @@ Run::~Run() {
 }
 
 DWORD Run::Wait(DWORD timeoutMs) {
-    if (WaitForSingleObject(pi.hProcess, timeoutMs) == WAIT_TIMEOUT) {
+    if (WaitForSingleObject(pi.hProcess, vantrel_test::Scaled(timeoutMs)) == WAIT_TIMEOUT) {
         TerminateProcess(pi.hProcess, 99);
         WaitForSingleObject(pi.hProcess, 5000);
         return STILL_ACTIVE;

@@ -1,4 +1,5 @@
 #include "ShlExtTestSupport.h"
+#include "../WaitScale.h"
 
 #include <objbase.h>
 
@@ -164,7 +165,7 @@ DWORD RunProcess(const std::wstring& commandLine, DWORD timeoutMs) {
     std::wstring cmd = commandLine;
     if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return ~0u;
     DWORD code = ~0u;
-    if (WaitForSingleObject(pi.hProcess, timeoutMs) == WAIT_OBJECT_0)
+    if (WaitForSingleObject(pi.hProcess, vantrel_test::Scaled(timeoutMs)) == WAIT_OBJECT_0)
         GetExitCodeProcess(pi.hProcess, &code);
     else
         TerminateProcess(pi.hProcess, ~0u);
