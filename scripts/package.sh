@@ -55,19 +55,25 @@ capture() {
     fi
     while [ $# -gt 0 ]; do
       dll="$1" regsvr="$2" view="$3"; shift 3
-      if [ "$arch" = x64 ] && [ "$view" = 32 ] && [ "$VANTREL_RUNS_32BIT" = 0 ]; then
-        # No 32-bit regsvr32 here: what it would write after the 64-bit DLL's registration
-        # (the rows so far, the prefix as they left it), derived from that registration.
+      if [ "$arch" = x64 ] && [ "$view" = 32 ]; then
+        # What the 32-bit regsvr32 would write after the 64-bit DLL's registration (the rows
+        # so far, the prefix as they left it), derived from that registration. Where no
+        # 32-bit regsvr32 runs it is the package's; where one runs, the package takes what
+        # that wrote, and its test compares the two (regsvr32-x64-derived32.tsv, -real32.tsv).
         python3 "$ROOT/scripts/package_wxs.py" derive32 "$prefix/system.reg" "$tsv" \
           "$CAPTURE_DIR\\VantrelShlExt64.dll" "$CAPTURE_DIR\\$(basename "$dll")" "$tsv.part"
-        cat "$tsv.part" >> "$tsv"; rm -f "$tsv.part"
-        continue
+        if [ "$VANTREL_RUNS_32BIT" = 0 ]; then
+          cat "$tsv.part" >> "$tsv"; rm -f "$tsv.part"
+          continue
+        fi
+        mv -f "$tsv.part" "$OUT/regsvr32-x64-derived32.tsv"
       fi
       cp "$dll" "$dir/"
       cp "$prefix/system.reg" "$prefix/before-$step.reg"
       wine "$regsvr" /s "C:\\Program Files\\Kestrane\\Vantrel\\$(basename "$dll")"
       wineserver -w
       python3 "$ROOT/scripts/package_wxs.py" capture "$prefix/before-$step.reg" "$prefix/system.reg" "$view" "$tsv.part"
+      [ "$arch" = x64 ] && [ "$view" = 32 ] && cp "$tsv.part" "$OUT/regsvr32-x64-real32.tsv"
       cat "$tsv.part" >> "$tsv"; rm -f "$tsv.part"
       step=$((step + 1))
     done
@@ -100,6 +106,7 @@ for arch in "${ARCHS[@]}"; do
   # The picture the build compiled into Vantrel.exe as its icon.
   [ -f "$icon" ] && extra+=(--icon "$icon")
   tsv="$OUT/regsvr32-$arch.tsv"
+  [ "$arch" = x64 ] && rm -f "$OUT/regsvr32-x64-derived32.tsv" "$OUT/regsvr32-x64-real32.tsv"
   capture "$arch" "$tsv"
   wxs="$OUT/Vantrel-$VERSION-$arch.wxs"
   python3 "$ROOT/scripts/package_wxs.py" wxs --arch "$arch" --version "$VERSION" --dist "$dist" "${extra[@]}" \

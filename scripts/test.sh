@@ -9,8 +9,22 @@ bash scripts/setup.sh || exit 1
 # Wine's starters for this machine, and VANTREL_RUNS_32BIT: whether it runs 32-bit programs.
 # shellcheck source=wine-env.sh
 . "$ROOT/scripts/wine-env.sh"
+echo "== 32-bit programs run ${VANTREL_32BIT_BY:-not at all: $VANTREL_NO_32BIT}"
 
 PRESETS=(${VANTREL_PRESETS:-native fuzz win64 win32})
+# Where 32-bit programs run by emulation, the win32 preset runs what its 32-bit half does on
+# its own: the shell extension's registration (machine-wide, per user, regsvr32), its icon
+# handler and menu, the 32-bit program marking, colouring and restoring files as the menu
+# starts it, the library and its readers, and the generator tools' bytes against the win64
+# build's. Debian's qemu-i386 (7.2) ends a 32-bit Wine process with a segmentation fault
+# once several of its threads call into Wine at once (8 threads creating files are enough),
+# so the tests whose programs do that are left out there and counted as skipped: the
+# engine's and windows' units (app.units, with its background threads), the threaded
+# imaging tests, the registrator service, and the list file's concurrent writers.
+# VANTREL_WIN32_ALL=1 runs them all.
+EMULATED_TESTS="shellext.module|shellext.handlers|app.program|registrator.parser|markers|main_icl_windows|app.text|imaging_platform_view_tests|generators.same_bytes_as_win64"
+EMULATED_FILTER="-ListFile.ConcurrentWritersNeverShareAName"
+EMULATED_LEFT_OUT="not run where 32-bit programs run by emulation: their programs run several threads at once, which qemu-i386 7.2 ends with a segmentation fault (the win64 preset runs the same tests)"
 LOGDIR="$ROOT/build/logs"
 mkdir -p "$LOGDIR"
 TOTALS="$LOGDIR/totals.txt"
@@ -38,12 +52,18 @@ for preset in "${PRESETS[@]}"; do
   echo "== $preset: configure and build"
   # Where 32-bit programs cannot run, the win32 build takes its generated files (Main.icl,
   # icons) from the win64 build's generator tools, built before it.
+  # Its tests wait VANTREL_32BIT_SCALE times longer (32-bit programs by emulation are many
+  # times slower), and its own tools' files are compared with the win64 build's.
   configure=()
+  note=""
   if [ "$preset" = win32 ]; then
     generators=""
     [ "$VANTREL_RUNS_32BIT" = 0 ] && generators="$ROOT/build/win64"
-    configure=(-DVANTREL_GENERATORS_FROM="$generators")
+    configure=(-DVANTREL_GENERATORS_FROM="$generators" -DVANTREL_WAIT_SCALE="$VANTREL_32BIT_SCALE"
+               -DVANTREL_COMPARE_GENERATORS_WITH="$ROOT/build/win64")
+    note="32-bit programs ${VANTREL_32BIT_BY:-not run}"
   fi
+  export VANTREL_SUMMARY_NOTE="$note"
   if ! cmake --preset "$preset" "${configure[@]}" >"$LOGDIR/$preset-configure.log" 2>&1; then
     tail -30 "$LOGDIR/$preset-configure.log"; echo "$preset: configure failed"; echo "0 1 0" >> "$TOTALS"; status=1; continue
   fi
@@ -61,10 +81,19 @@ for preset in "${PRESETS[@]}"; do
   case "$preset" in win*) scripts/wine-run.sh --init ;; esac
   echo "== $preset: test"
   rm -rf "build/$preset/test-results"; mkdir -p "build/$preset/test-results"
-  ctest --preset "$preset" --output-junit "$ROOT/build/$preset/test-results/ctest-junit.xml" 2>&1 | tee "$LOGDIR/$preset-test.log" | grep -E '^ *[0-9]+/[0-9]+ Test|tests passed|tests failed' || true
+  select=(); left=()
+  if [ "$preset" = win32 ] && [ "$VANTREL_32BIT_BY" = "by emulation" ] && [ "${VANTREL_WIN32_ALL:-0}" != 1 ]; then
+    select=(-R "^($EMULATED_TESTS)\$")
+    left=(--left-out "$EMULATED_LEFT_OUT" "build/$preset" "build/win64/test-results")
+    export GTEST_FILTER="$EMULATED_FILTER"
+  fi
+  start=$SECONDS
+  ctest --preset "$preset" "${select[@]}" --output-junit "$ROOT/build/$preset/test-results/ctest-junit.xml" 2>&1 | tee "$LOGDIR/$preset-test.log" | grep -E '^ *[0-9]+/[0-9]+ Test|tests passed|tests failed' || true
   [ "${PIPESTATUS[0]}" = 0 ] || status=1
+  unset GTEST_FILTER
+  echo "$preset: tests took $((SECONDS - start)) s"
   /usr/bin/env python3 scripts/summarize-tests.py "$preset" "build/$preset/test-results/ctest-junit.xml" \
-    "build/$preset/test-results" "$TOTALS"
+    "build/$preset/test-results" "$TOTALS" "${left[@]}" || status=1
 done
 
 # The installer packages, when both Windows presets are built: each installed, used,
