@@ -34,18 +34,11 @@ WOW = 'Software\\Wow6432Node\\' if ARCH == 'x64' else 'Software\\'
 
 def wine_environment():
     """The environment scripts/wine-env.sh makes: where 32-bit programs cannot run, "wine"
-    (and wineboot, msiexec through it) is the 64-bit loader and VANTREL_RUNS_32BIT is 0."""
-    p = subprocess.run(['bash', '-c', '. "$0" && printf "%s\\0" "$VANTREL_RUNS_32BIT" "$PATH" "${WINELOADER-}" "$VANTREL_NO_32BIT" '
-                        '"$VANTREL_32BIT_BY" "$VANTREL_32BIT_SCALE" "${QEMU_RESERVED_VA-}"',
-                        os.path.join(ROOT, 'scripts', 'wine-env.sh')], capture_output=True, check=True)
-    runs32, path, loader, reason, by, scale, qemu_va = p.stdout.decode().split('\0')[:7]
-    out = dict(os.environ, VANTREL_RUNS_32BIT=runs32, PATH=path, VANTREL_NO_32BIT=reason,
-               VANTREL_32BIT_BY=by, VANTREL_32BIT_SCALE=scale)
-    if loader:
-        out['WINELOADER'] = loader
-    if qemu_va:
-        out['QEMU_RESERVED_VA'] = qemu_va
-    return out
+    (and wineboot, msiexec through it) is the 64-bit loader and VANTREL_RUNS_32BIT is 0;
+    VANTREL_32BIT_BY and VANTREL_32BIT_SCALE say how 32-bit programs run."""
+    p = subprocess.run(['bash', '-c', '. "$0" && env -0', os.path.join(ROOT, 'scripts', 'wine-env.sh')],
+                       capture_output=True, check=True)
+    return dict(entry.split('=', 1) for entry in p.stdout.decode().split('\0') if '=' in entry)
 
 
 env = dict(wine_environment(), WINEPREFIX=PREFIX, WINEARCH='win64' if ARCH == 'x64' else 'win32', WINEDEBUG='-all',

@@ -12,6 +12,8 @@ export STANDIN="$WORK/state"
 cat > "$WORK/bin/apt-get" <<'SH'
 #!/usr/bin/env bash
 echo "apt-get $*" >> "$STANDIN/calls"
+# Installing qemu-user makes the emulator STANDIN_QEMU names.
+case " $* " in *" install "*qemu-user*) printf '#!/bin/sh\n' > "$STANDIN_QEMU"; chmod +x "$STANDIN_QEMU" ;; esac
 if [ "$1" = update ]; then
   n=$(cat "$STANDIN/update-failures" 2>/dev/null || echo 0)
   if [ "$n" != 0 ]; then
@@ -118,8 +120,7 @@ echo "mount $*" >> "$STANDIN/calls"
 [ -e "$STANDIN/mount-refused" ] && exit 32
 touch "$4/register"
 SH
-# apt-get installs qemu-user by making the emulator.
-sed -i "2a case \" \$* \" in *' install '*qemu-user*) printf '#!/bin/sh\\\\n' > '$QEMU'; chmod +x '$QEMU' ;; esac" "$WORK/bin/apt-get"
+export STANDIN_QEMU="$QEMU"
 chmod +x "$LOADERS/wine" "$WORK/bin/mount"
 
 run_emulation() {  # [VAR=value...]
