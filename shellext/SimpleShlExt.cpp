@@ -2,11 +2,10 @@
 
 #include "Guids.h"
 #include "IconLocation.h"
+#include "ProgramStart.h"
 #include "SimpleExtModule.h"
 
 namespace shlext {
-
-void ReadAppDataFolder();  // ContextMenu.cpp
 
 CSimpleShlExt::CSimpleShlExt() {
     ModuleLock();

@@ -9,27 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "MenuTable.h"
+
 namespace shlext {
 
 // The marker interface of the class; it has no methods of its own.
 struct ISimpleShlExt : public IUnknown {};
-
-enum CommandKind : int {
-    CMD_APPLY_MARKER = 1,
-    CMD_REMOVE_MARKER = 2,
-    CMD_APPLY_COLOR = 3,
-    CMD_REMOVE_COLOR = 4,
-    CMD_MORE_ICONS = 5,
-    CMD_RESTORE_DEFAULT = 6,
-    CMD_SUBMENU = 7,  // opens a submenu; never stored as a command
-};
-
-struct MenuCommand {
-    int Kind = 0;
-    int Color = 0;
-    std::wstring IconFile;
-    int IconIndex = 0;
-};
 
 class CSimpleShlExt : public ISimpleShlExt,
                       public IShellExtInit,
@@ -70,10 +55,7 @@ public:
                          UINT nIconSize) override;
 
 private:
-    void ReadProgramLocation();
-    void WriteListFile();
-    void AddMenuItem(HMENU hmenu, UINT position, UINT_PTR id, const wchar_t* caption, int kind,
-                     const wchar_t* library, int iconIndex, int color, int resourceId);
+    void AddMenuItem(HMENU hmenu, UINT position, UINT_PTR id, const MenuEntry& entry);
     HRESULT GetTypeIconLocation(PWSTR pszIconFile, UINT cchMax, int* piIndex, UINT* pwFlags);
 
     ULONG m_refs = 0;  // apartment-threaded: only the creating thread touches it
