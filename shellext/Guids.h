@@ -1,4 +1,4 @@
-// Identifiers of the shell extension's class, interface, type library and application.
+// Identifiers of the shell extension's classes, interface, type library and application.
 #pragma once
 
 #include <windows.h>
@@ -7,6 +7,8 @@ namespace shlext {
 
 // {3F2E80AA-C708-4751-B0E1-5DF8361A4C9B}
 inline constexpr CLSID CLSID_SimpleShlExt = {0x3F2E80AA, 0xC708, 0x4751, {0xB0, 0xE1, 0x5D, 0xF8, 0x36, 0x1A, 0x4C, 0x9B}};
+// {4718F949-F953-4038-9DC3-E72D050B1DBC}: the Windows 11 context-menu command.
+inline constexpr CLSID CLSID_MarkFileCommand = {0x4718F949, 0xF953, 0x4038, {0x9D, 0xC3, 0xE7, 0x2D, 0x05, 0x0B, 0x1D, 0xBC}};
 // {BAB6DAFF-3714-46C8-938A-9DDB648D2ACA}: registered by the module script, not served.
 inline constexpr CLSID CLSID_CompReg = {0xBAB6DAFF, 0x3714, 0x46C8, {0x93, 0x8A, 0x9D, 0xDB, 0x64, 0x8D, 0x2A, 0xCA}};
 // {72446AA0-3F9F-42C6-9344-AE03B0D6CB73}

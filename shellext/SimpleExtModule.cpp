@@ -1,5 +1,5 @@
-// The module of the in-process server: entry points, the class table's one entry with
-// its cached class factory, unloading, and registration from the REGISTRY and TYPELIB
+// The module of the in-process server: entry points, the class table with a cached
+// class factory per class, unloading, and registration from the REGISTRY and TYPELIB
 // resources, machine-wide or per user.
 #include "SimpleExtModule.h"
 
@@ -9,6 +9,7 @@
 #include <string>
 
 #include "Guids.h"
+#include "MarkFileCommand.h"
 #include "Registrar.h"
 #include "SimpleShlExt.h"
 
@@ -31,6 +32,8 @@ bool g_perUser = false;  // set by DllInstall(…, "user") for the rest of the p
 // the module loaded (only LockServer does).
 class CClassFactory : public IClassFactory {
 public:
+    using CreateFn = HRESULT (*)(REFIID riid, void** ppv);
+    explicit CClassFactory(CreateFn create) : create_(create) {}
     virtual ~CClassFactory() = default;
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
         if (!ppv) return E_POINTER;
@@ -49,12 +52,7 @@ public:
         if (!ppv) return E_POINTER;
         *ppv = nullptr;
         if (outer) return CLASS_E_NOAGGREGATION;
-        CSimpleShlExt* obj = new (std::nothrow) CSimpleShlExt;
-        if (!obj) return E_OUTOFMEMORY;
-        obj->AddRef();
-        HRESULT hr = obj->QueryInterface(riid, ppv);
-        obj->Release();  // destroys the object when the query failed
-        return hr;
+        return create_(riid, ppv);
     }
     STDMETHODIMP LockServer(BOOL lock) override {
         if (lock)
@@ -65,12 +63,33 @@ public:
     }
 
 private:
+    CreateFn create_;
     volatile LONG refs_ = 0;
 };
 
-CClassFactory* g_factory = nullptr;
+HRESULT CreateSimpleShlExt(REFIID riid, void** ppv) {
+    CSimpleShlExt* obj = new (std::nothrow) CSimpleShlExt;
+    if (!obj) return E_OUTOFMEMORY;
+    obj->AddRef();
+    HRESULT hr = obj->QueryInterface(riid, ppv);
+    obj->Release();  // destroys the object when the query failed
+    return hr;
+}
+
+// The served classes; each factory is made on its first request.
+struct ClassEntry {
+    const CLSID* clsid;
+    CClassFactory::CreateFn create;
+    CClassFactory* factory;
+};
+ClassEntry g_classes[] = {
+    {&CLSID_SimpleShlExt, CreateSimpleShlExt, nullptr},
+    {&CLSID_MarkFileCommand, CMarkFileCommand::Create, nullptr},
+};
 
 // --- registration ----------------------------------------------------------------
+
+}  // namespace
 
 std::wstring ModulePath() {
     std::wstring path(MAX_PATH, L'\0');
@@ -84,6 +103,8 @@ std::wstring ModulePath() {
         path.resize(path.size() * 2);
     }
 }
+
+namespace {
 
 HRESULT LoadScript(int id, std::wstring& text) {
     HRSRC res = FindResourceW(g_hInstance, MAKEINTRESOURCEW(id), L"REGISTRY");
@@ -202,8 +223,10 @@ BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID) {
         DisableThreadLibraryCalls(hInstance);
         break;
     case DLL_PROCESS_DETACH:
-        delete g_factory;
-        g_factory = nullptr;
+        for (ClassEntry& c : g_classes) {
+            delete c.factory;
+            c.factory = nullptr;
+        }
         ReleaseProcessData();
         if (g_globalsSectionReady) DeleteCriticalSection(&g_globalsSection);
         if (g_moduleSectionReady) DeleteCriticalSection(&g_moduleSection);
@@ -217,10 +240,13 @@ BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID) {
 STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
-    if (!IsEqualCLSID(rclsid, CLSID_SimpleShlExt)) return CLASS_E_CLASSNOTAVAILABLE;
+    ClassEntry* entry = nullptr;
+    for (ClassEntry& c : g_classes)
+        if (IsEqualCLSID(rclsid, *c.clsid)) entry = &c;
+    if (!entry) return CLASS_E_CLASSNOTAVAILABLE;
     EnterCriticalSection(&g_moduleSection);
-    if (!g_factory) g_factory = new (std::nothrow) CClassFactory;
-    CClassFactory* factory = g_factory;
+    if (!entry->factory) entry->factory = new (std::nothrow) CClassFactory(entry->create);
+    CClassFactory* factory = entry->factory;
     LeaveCriticalSection(&g_moduleSection);
     if (!factory) return E_OUTOFMEMORY;
     return factory->QueryInterface(riid, ppv);

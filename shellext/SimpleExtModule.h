@@ -4,9 +4,14 @@
 
 #include <windows.h>
 
+#include <string>
+
 namespace shlext {
 
 extern HINSTANCE g_hInstance;
+
+// The full path of this DLL; empty when it cannot be read.
+std::wstring ModulePath();
 
 // Module locks: one per live object and one per IClassFactory::LockServer(TRUE).
 void ModuleLock();

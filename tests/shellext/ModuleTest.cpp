@@ -26,6 +26,7 @@ using PlainFn = HRESULT(STDAPICALLTYPE*)();
 
 const std::wstring kClsid = GuidText(shlext::CLSID_SimpleShlExt);
 const std::wstring kCompReg = GuidText(shlext::CLSID_CompReg);
+const std::wstring kCommand = GuidText(shlext::CLSID_MarkFileCommand);
 const std::wstring kLibid = GuidText(shlext::LIBID_SimpleExtLib);
 const std::wstring kHandlerKey = L"*\\shellex\\ContextMenuHandlers\\Vantrel";
 
@@ -62,7 +63,7 @@ TEST_F(Module, ExportsExactlyTheSixEntryPoints) {
     EXPECT_EQ(exp->NumberOfFunctions, 6u);
 }
 
-TEST_F(Module, ClassObjectOnlyForTheOneClassAndCached) {
+TEST_F(Module, ClassObjectOnlyForServedClassesAndCached) {
     EXPECT_EQ(GetClassObject(shlext::CLSID_SimpleShlExt, IID_IClassFactory, nullptr), E_POINTER);
 
     void* p = reinterpret_cast<void*>(1);
@@ -141,6 +142,86 @@ TEST_F(Module, CanUnloadFollowsObjectsAndServerLocks) {
     EXPECT_EQ(f->LockServer(FALSE), S_OK);
     EXPECT_EQ(CanUnloadNow(), S_OK);
     f->Release();
+}
+
+// A site that counts its references.
+class Site : public IUnknown {
+public:
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        *ppv = IsEqualIID(riid, IID_IUnknown) ? this : nullptr;
+        if (!*ppv) return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
+    STDMETHODIMP_(ULONG) Release() override { return --refs; }
+    ULONG refs = 1;
+};
+
+TEST_F(Module, ExplorerCommandClassObjectInterfacesAndSite) {
+    IClassFactory* f = nullptr;
+    IClassFactory* classic = nullptr;
+    ASSERT_EQ(GetClassObject(shlext::CLSID_MarkFileCommand, IID_IClassFactory, reinterpret_cast<void**>(&f)), S_OK);
+    ASSERT_EQ(GetClassObject(shlext::CLSID_SimpleShlExt, IID_IClassFactory, reinterpret_cast<void**>(&classic)),
+              S_OK);
+    EXPECT_NE(f, classic) << "a factory of its own";
+    classic->Release();
+    void* p = reinterpret_cast<void*>(1);
+    EXPECT_EQ(f->CreateInstance(nullptr, IID_IContextMenu, &p), E_NOINTERFACE);
+    EXPECT_EQ(p, nullptr);
+    EXPECT_EQ(CanUnloadNow(), S_OK);
+
+    IExplorerCommand* cmd = nullptr;
+    ASSERT_EQ(f->CreateInstance(nullptr, IID_IExplorerCommand, reinterpret_cast<void**>(&cmd)), S_OK);
+    f->Release();
+    IObjectWithSite* ows = nullptr;
+    ASSERT_EQ(cmd->QueryInterface(IID_IObjectWithSite, reinterpret_cast<void**>(&ows)), S_OK);
+    IUnknown* a = nullptr;
+    IUnknown* b = nullptr;
+    ASSERT_EQ(cmd->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&a)), S_OK);
+    ASSERT_EQ(ows->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&b)), S_OK);
+    EXPECT_EQ(a, b);
+    a->Release();
+    b->Release();
+
+    EXPECT_EQ(ows->GetSite(IID_IUnknown, &p), E_FAIL);
+    EXPECT_EQ(p, nullptr);
+    Site site;
+    ASSERT_EQ(ows->SetSite(&site), S_OK);
+    EXPECT_EQ(site.refs, 2u);
+    ASSERT_EQ(ows->GetSite(IID_IUnknown, &p), S_OK);
+    EXPECT_EQ(p, static_cast<void*>(&site));
+    static_cast<IUnknown*>(p)->Release();
+    EXPECT_EQ(ows->GetSite(IID_IContextMenu, &p), E_NOINTERFACE);
+    ASSERT_EQ(ows->SetSite(nullptr), S_OK);
+    EXPECT_EQ(site.refs, 1u);
+    ows->SetSite(&site);  // kept until the object goes
+    ows->Release();
+
+    // The sub-commands keep the module loaded after the root is gone.
+    IEnumExplorerCommand* e = nullptr;
+    ASSERT_EQ(cmd->EnumSubCommands(&e), S_OK);
+    EXPECT_EQ(cmd->Release(), 0u);
+    EXPECT_EQ(site.refs, 1u);
+    EXPECT_EQ(CanUnloadNow(), S_FALSE);
+    IExplorerCommand* first = nullptr;
+    ASSERT_EQ(e->Next(1, &first, nullptr), S_OK);
+    IEnumExplorerCommand* clone = nullptr;
+    ASSERT_EQ(e->Clone(&clone), S_OK);
+    EXPECT_EQ(e->Skip(100), S_FALSE);
+    IExplorerCommand* none = nullptr;
+    ULONG got = 7;
+    EXPECT_EQ(e->Next(1, &none, &got), S_FALSE);
+    EXPECT_EQ(got, 0u);
+    IExplorerCommand* second = nullptr;
+    ASSERT_EQ(clone->Next(1, &second, nullptr), S_OK);
+    EXPECT_NE(first, second) << "the clone goes on where the original stood";
+    EXPECT_EQ(clone->Reset(), S_OK);
+    IExplorerCommand* again = nullptr;
+    ASSERT_EQ(clone->Next(1, &again, nullptr), S_OK);
+    EXPECT_EQ(first, again);
+    for (IUnknown* u : std::initializer_list<IUnknown*>{first, second, again, e, clone}) u->Release();
+    EXPECT_EQ(CanUnloadNow(), S_OK);
 }
 
 // The delayed "-ad" start calls back into the DLL: until it has run, the DLL must not
@@ -324,12 +405,20 @@ void ExpectRegistered(HKEY classes, const std::wstring& prefix, const std::wstri
     EXPECT_EQ(RegString(classes, comp + L"\\TypeLib", nullptr), kLibid);
     EXPECT_EQ(RegString(classes, comp + L"\\Version", nullptr), L"1.0");
 
+    const std::wstring command = prefix + L"CLSID\\" + kCommand;
+    EXPECT_EQ(RegString(classes, command, nullptr), L"Vantrel Mark File Command");
+    inproc = RegString(classes, command + L"\\InprocServer32", nullptr);
+    ASSERT_TRUE(inproc);
+    EXPECT_EQ(_wcsicmp(inproc->c_str(), module.c_str()), 0) << Utf8(*inproc);
+    EXPECT_EQ(RegString(classes, command + L"\\InprocServer32", L"ThreadingModel"), L"Apartment");
+
     EXPECT_EQ(RegString(classes, prefix + kHandlerKey, nullptr), kClsid);
 }
 
 void ExpectUnregistered(HKEY classes, const std::wstring& prefix) {
     EXPECT_FALSE(KeyExists(classes, prefix + L"CLSID\\" + kClsid));
     EXPECT_FALSE(KeyExists(classes, prefix + L"CLSID\\" + kCompReg));
+    EXPECT_FALSE(KeyExists(classes, prefix + L"CLSID\\" + kCommand));
     EXPECT_FALSE(KeyExists(classes, prefix + kHandlerKey));
     // The NoRemove keys stay.
     EXPECT_TRUE(KeyExists(classes, prefix + L"CLSID"));
@@ -369,6 +458,11 @@ TEST_F(Module, RegisterAndUnregisterMachineWide) {
                                reinterpret_cast<void**>(&icon)),
               S_OK);
     if (icon) icon->Release();
+    IExplorerCommand* command = nullptr;
+    EXPECT_EQ(CoCreateInstance(shlext::CLSID_MarkFileCommand, nullptr, CLSCTX_INPROC_SERVER, IID_IExplorerCommand,
+                               reinterpret_cast<void**>(&command)),
+              S_OK);
+    if (command) command->Release();
 
     ASSERT_EQ(Proc<PlainFn>("DllUnregisterServer")(), S_OK);
     ExpectUnregistered(HKEY_CLASSES_ROOT, L"");
