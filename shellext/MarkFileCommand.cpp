@@ -72,13 +72,14 @@ bool ItemIsFile(IShellItem* item) {
 bool AllItemsAreFiles(IShellItemArray* items) {
     DWORD count = 0;
     if (!items || FAILED(items->GetCount(&count)) || count == 0) return false;
-    // The array's combined attributes decide most selections in two calls; only one with
-    // something folder-like in it is looked at item by item.
-    SFGAOF fileSystem = 0, folder = 0;
-    const bool allKnown = SUCCEEDED(items->GetAttributes(SIATTRIBFLAGS_AND, SFGAO_FILESYSTEM, &fileSystem));
-    if (allKnown && !(fileSystem & SFGAO_FILESYSTEM)) return false;
-    const bool anyKnown = SUCCEEDED(items->GetAttributes(SIATTRIBFLAGS_OR, SFGAO_FOLDER, &folder));
-    if (allKnown && anyKnown && !(folder & SFGAO_FOLDER)) return true;
+    // One query of the whole array decides the usual selection: when every item is a
+    // stream of the file system, all are files (archives that are also folders among
+    // them). Only a selection with something else in it is looked at item by item.
+    SFGAOF attrs = 0;
+    if (SUCCEEDED(items->GetAttributes(SIATTRIBFLAGS_AND, SFGAO_FILESYSTEM | SFGAO_STREAM, &attrs))) {
+        if (!(attrs & SFGAO_FILESYSTEM)) return false;
+        if (attrs & SFGAO_STREAM) return true;
+    }
     for (DWORD i = 0; i < count; ++i) {
         IShellItem* item = nullptr;
         if (FAILED(items->GetItemAt(i, &item))) return false;

@@ -18,20 +18,6 @@ using namespace shlexttest;
 
 namespace {
 
-// Calls per second of fn, over about `ms` milliseconds.
-double Rate(const std::function<void()>& fn, DWORD ms = 1500) {
-    LARGE_INTEGER freq, start, now;
-    QueryPerformanceFrequency(&freq);
-    QueryPerformanceCounter(&start);
-    long long calls = 0;
-    do {
-        for (int i = 0; i < 200; ++i) fn();
-        calls += 200;
-        QueryPerformanceCounter(&now);
-    } while ((now.QuadPart - start.QuadPart) * 1000 < static_cast<long long>(ms) * freq.QuadPart);
-    return calls * static_cast<double>(freq.QuadPart) / static_cast<double>(now.QuadPart - start.QuadPart);
-}
-
 IExtractIconW* Handler(IClassFactory* factory, const std::wstring& file) {
     IPersistFile* pf = nullptr;
     if (FAILED(factory->CreateInstance(nullptr, IID_IPersistFile, reinterpret_cast<void**>(&pf)))) return nullptr;
@@ -46,18 +32,8 @@ IExtractIconW* Handler(IClassFactory* factory, const std::wstring& file) {
 
 int main() {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    HMODULE dll = LoadLibraryW(DllPath().c_str());
-    if (!dll) {
-        std::fprintf(stderr, "cannot load the shell extension (VANTREL_DIST set?)\n");
-        return 1;
-    }
-    using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
-    auto getClassObject =
-        reinterpret_cast<GetClassObjectFn>(reinterpret_cast<void*>(GetProcAddress(dll, "DllGetClassObject")));
-    IClassFactory* factory = nullptr;
-    if (!getClassObject || FAILED(getClassObject(shlext::CLSID_SimpleShlExt, IID_IClassFactory,
-                                                 reinterpret_cast<void**>(&factory))))
-        return 1;
+    IClassFactory* factory = StagedClassFactory(shlext::CLSID_SimpleShlExt);
+    if (!factory) return 1;
 
     TempDir dir;
     const std::wstring marked = dir / L"marked.vtxbench", plain = dir / L"plain.vtxbench";
@@ -69,7 +45,7 @@ int main() {
                  KEY_WOW64_64KEY);
 
     const std::wstring stream = marked + L":vantrelicon";
-    double floor = Rate([&] {
+    double floor = CallsPerSecond([&] {
         HANDLE h = CreateFileW(stream.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
@@ -79,8 +55,8 @@ int main() {
     UINT flags = 0;
     IExtractIconW* m = Handler(factory, marked);
     IExtractIconW* p = Handler(factory, plain);
-    double markedRate = Rate([&] { m->GetIconLocation(GIL_FORSHELL, buffer, MAX_PATH, &index, &flags); });
-    double plainRate = Rate([&] { p->GetIconLocation(GIL_FORSHELL, buffer, MAX_PATH, &index, &flags); });
+    double markedRate = CallsPerSecond([&] { m->GetIconLocation(GIL_FORSHELL, buffer, MAX_PATH, &index, &flags); });
+    double plainRate = CallsPerSecond([&] { p->GetIconLocation(GIL_FORSHELL, buffer, MAX_PATH, &index, &flags); });
     m->Release();
     p->Release();
     factory->Release();
@@ -93,7 +69,6 @@ int main() {
                 markedRate, floor / markedRate);
     std::printf("GetIconLocation, unmarked file:               %10.0f calls/s  (%.2f x the floor's time)\n",
                 plainRate, floor / plainRate);
-    FreeLibrary(dll);
     CoUninitialize();
     return 0;
 }

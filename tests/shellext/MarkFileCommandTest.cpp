@@ -14,21 +14,6 @@ using namespace shlexttest;
 
 namespace {
 
-// A shell item array of the paths, as Explorer hands the selection over.
-IShellItemArray* ItemArray(const std::vector<std::wstring>& paths) {
-    std::vector<PIDLIST_ABSOLUTE> pidls;
-    for (const auto& p : paths) {
-        PIDLIST_ABSOLUTE pidl = nullptr;
-        if (SUCCEEDED(SHParseDisplayName(p.c_str(), nullptr, &pidl, 0, nullptr))) pidls.push_back(pidl);
-    }
-    IShellItemArray* array = nullptr;
-    if (pidls.size() == paths.size())
-        SHCreateShellItemArrayFromIDLists(static_cast<UINT>(pidls.size()),
-                                          const_cast<PCIDLIST_ABSOLUTE_ARRAY>(pidls.data()), &array);
-    for (auto p : pidls) CoTaskMemFree(p);
-    return array;
-}
-
 std::wstring Text(HRESULT (IExplorerCommand::*get)(IShellItemArray*, LPWSTR*), IExplorerCommand* cmd) {
     LPWSTR text = nullptr;
     if (FAILED((cmd->*get)(nullptr, &text)) || !text) return L"";

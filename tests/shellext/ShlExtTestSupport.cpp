@@ -2,7 +2,9 @@
 #include "../WaitScale.h"
 
 #include <objbase.h>
+#include <shlobj.h>
 
+#include <cstdio>
 #include <thread>
 
 namespace shlexttest {
@@ -172,6 +174,50 @@ DWORD RunProcess(const std::wstring& commandLine, DWORD timeoutMs) {
     CloseHandle(pi.hProcess);
     CloseHandle(pi.hThread);
     return code;
+}
+
+double CallsPerSecond(const std::function<void()>& fn, DWORD ms) {
+    LARGE_INTEGER freq, start, now;
+    QueryPerformanceFrequency(&freq);
+    QueryPerformanceCounter(&start);
+    long long calls = 0;
+    do {
+        for (int i = 0; i < 200; ++i) fn();
+        calls += 200;
+        QueryPerformanceCounter(&now);
+    } while ((now.QuadPart - start.QuadPart) * 1000 < static_cast<long long>(ms) * freq.QuadPart);
+    return calls * static_cast<double>(freq.QuadPart) / static_cast<double>(now.QuadPart - start.QuadPart);
+}
+
+IClassFactory* StagedClassFactory(REFCLSID clsid) {
+    HMODULE dll = LoadLibraryW(DllPath().c_str());
+    if (!dll) {
+        std::fprintf(stderr, "cannot load the shell extension (VANTREL_DIST set?)\n");
+        return nullptr;
+    }
+    using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+    auto getClassObject =
+        reinterpret_cast<GetClassObjectFn>(reinterpret_cast<void*>(GetProcAddress(dll, "DllGetClassObject")));
+    IClassFactory* factory = nullptr;
+    if (!getClassObject || FAILED(getClassObject(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory)))) {
+        std::fprintf(stderr, "no class object\n");
+        return nullptr;
+    }
+    return factory;
+}
+
+IShellItemArray* ItemArray(const std::vector<std::wstring>& paths) {
+    std::vector<PIDLIST_ABSOLUTE> pidls;
+    for (const auto& p : paths) {
+        PIDLIST_ABSOLUTE pidl = nullptr;
+        if (SUCCEEDED(SHParseDisplayName(p.c_str(), nullptr, &pidl, 0, nullptr))) pidls.push_back(pidl);
+    }
+    IShellItemArray* array = nullptr;
+    if (pidls.size() == paths.size())
+        SHCreateShellItemArrayFromIDLists(static_cast<UINT>(pidls.size()),
+                                          const_cast<PCIDLIST_ABSOLUTE_ARRAY>(pidls.data()), &array);
+    for (auto p : pidls) CoTaskMemFree(p);
+    return array;
 }
 
 std::string Utf8(const std::wstring& text) {

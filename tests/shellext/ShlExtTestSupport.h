@@ -3,10 +3,12 @@
 #pragma once
 
 #include <windows.h>
+#include <shobjidl.h>
 
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace shlexttest {
 
@@ -57,6 +59,16 @@ void PumpMessages(DWORD ms);
 
 // Runs a command line and answers its exit code (or ~0u on failure / timeout).
 DWORD RunProcess(const std::wstring& commandLine, DWORD timeoutMs = 60000);
+
+// Calls per second of fn, over about `ms` milliseconds (for the benchmarks).
+double CallsPerSecond(const std::function<void()>& fn, DWORD ms = 1500);
+
+// The class object of the staged DLL, loaded as the shell loads it (LoadLibrary and
+// DllGetClassObject; the DLL stays loaded); null with a message on failure.
+IClassFactory* StagedClassFactory(REFCLSID clsid);
+
+// A shell item array of the paths, as Explorer hands a selection over; null on failure.
+IShellItemArray* ItemArray(const std::vector<std::wstring>& paths);
 
 std::string Utf8(const std::wstring& text);
 std::wstring GuidText(const GUID& guid);
