@@ -14,7 +14,7 @@ using namespace shlexttest;
 
 namespace {
 
-std::wstring Text(HRESULT (IExplorerCommand::*get)(IShellItemArray*, LPWSTR*), IExplorerCommand* cmd) {
+std::wstring Text(HRESULT (STDMETHODCALLTYPE IExplorerCommand::*get)(IShellItemArray*, LPWSTR*), IExplorerCommand* cmd) {
     LPWSTR text = nullptr;
     if (FAILED((cmd->*get)(nullptr, &text)) || !text) return L"";
     std::wstring out = text;
