@@ -49,6 +49,8 @@ NO_32BIT = env['VANTREL_NO_32BIT']
 # prefixes start: msiexec's custom actions, the 32-bit views, wineboot's WoW64 side) run by emulation.
 SCALE = int(env['VANTREL_32BIT_SCALE'] or 1)
 HOW_32BIT = '32-bit programs %s' % (env['VANTREL_32BIT_BY'] or 'not run')
+if env.get('VANTREL_32BIT_EMULATOR', ''):
+    HOW_32BIT += ', ' + env.get('VANTREL_32BIT_EMULATOR', '')
 results = {'passed': 0, 'failed': 0, 'skipped': 0}
 
 
@@ -255,12 +257,13 @@ def main():
         # A 32-bit prefix runs nothing but 32-bit programs (msiexec, the service, the program).
         skip('the x86 package in a 32-bit prefix', NO_32BIT)
         return
-    if ARCH == 'x86' and env['VANTREL_32BIT_BY'] == 'by emulation':
+    if ARCH == 'x86' and env.get('VANTREL_32BIT_THREADS') == '0':
         # Its prefix's own services (services.exe, winedevice, plugplay, msiexec) run
-        # several threads at once, and qemu-i386 7.2 ends such 32-bit processes with a
+        # several threads at once, and the emulator here ends such 32-bit processes with a
         # segmentation fault: the prefix does not even finish booting.
         skip('the x86 package in a 32-bit prefix',
-             'its prefix\'s services run several threads at once, which qemu-i386 7.2 ends with a segmentation fault')
+             'its prefix\'s services run several threads at once, which %s ends with a segmentation fault'
+             % env.get('VANTREL_32BIT_EMULATOR', ''))
         return
     package = os.path.join(PACKAGES, 'Vantrel-%s-%s.msi' % (VERSION, ARCH))
     if not os.path.exists(package):
