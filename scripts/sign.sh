@@ -137,6 +137,7 @@ extendedKeyUsage = codeSigning
 subjectKeyIdentifier = hash
 authorityKeyIdentifier = keyid
 EOF
+    # shellcheck disable=SC2015  # the block after || ends the subshell
     openssl req -x509 -newkey rsa:3072 -nodes -sha256 -days $((days + 1)) -keyout "$tmp/dev-root.key" \
       -out "$tmp/dev-root.pem" -subj "/CN=Vantrel Development Root (not trusted)" -config "$tmp/ext" \
       -extensions root > "$tmp/log" 2>&1 &&
@@ -218,6 +219,26 @@ vantrel_sign() {
     _vsign_fail "VANTREL_PUBLISHER is \"$VANTREL_PUBLISHER\", but the release certificate's publisher is \"$publisher\""
     return 1
   fi
+  # Windows installs an app package only when its manifest names the signer as its publisher.
+  for f in "$@"; do
+    case "${f,,}" in *.msix | *.appx) ;; *) continue ;; esac
+    local named
+    named=$(python3 - "$f" <<'PY'
+import sys, zipfile, xml.etree.ElementTree as ET
+try:
+    with zipfile.ZipFile(sys.argv[1]) as z:
+        root = ET.fromstring(z.read('AppxManifest.xml'))
+except (OSError, KeyError, zipfile.BadZipFile, ET.ParseError) as e:
+    sys.exit('no readable AppxManifest.xml (%s)' % e)
+ident = [e for e in root if e.tag.endswith('}Identity') or e.tag == 'Identity']
+if not ident or ident[0].get('Publisher') is None:
+    sys.exit('its AppxManifest.xml has no Identity Publisher')
+print(ident[0].get('Publisher'))
+PY
+    ) || { _vsign_fail "cannot sign $f: $named"; return 1; }
+    [ "$named" = "$publisher" ] ||
+      { _vsign_fail "cannot sign $f: its manifest's publisher is \"$named\", the certificate's is \"$publisher\""; return 1; }
+  done
   local key=(-certs "$(_vsign_dir)/dev-chain.pem" -key "$(_vsign_dir)/dev-code.key")
   _vsign_release && key=(-pkcs12 "$VANTREL_SIGN_PFX")
   local ts=()
@@ -238,14 +259,24 @@ vantrel_sign() {
     else
       "${cmd[@]}" > "$log" 2>&1 || st=$?
     fi
+    # osslsigncode 2.9 rewrites a stored (not deflated) [Content_Types].xml with a wrong CRC
+    # and still reports success: a package whose entries do not read back is not kept.
+    if [ $st = 0 ] && [[ "${f,,}" == *.msix || "${f,,}" == *.appx ]] &&
+      ! python3 -c 'import sys, zipfile; sys.exit(zipfile.ZipFile(sys.argv[1]).testzip() is not None)' "$out" 2> /dev/null; then
+      echo "sign: the signed $f does not read back (an entry's CRC is wrong); deflate its [Content_Types].xml" > "$log"
+      st=1
+    fi
     if [ $st != 0 ] || [ ! -s "$out" ]; then
       cat "$log" >&2
       _vsign_fail "could not sign $f"
       rc=1
     else
       # In place, keeping the file's mode.
-      chmod --reference="$f" "$out" && mv -f "$out" "$f" || { _vsign_fail "could not replace $f"; rc=1; }
-      [ $rc = 0 ] && echo "sign: $f (publisher $publisher)"
+      if chmod --reference="$f" "$out" && mv -f "$out" "$f"; then
+        echo "sign: $f (publisher $publisher)"
+      else
+        _vsign_fail "could not replace $f"; rc=1
+      fi
     fi
     rm -f "$out" "$log"
   done
