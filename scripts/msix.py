@@ -78,15 +78,15 @@ def check_manifest(data, files):
         return {}, [], [], ["%s: no Package with an Identity" % MANIFEST]
     ident = {k: identity.get(k, "") for k in ("Name", "Publisher", "Version", "ProcessorArchitecture")}
     if not PUBLISHER.match(ident["Publisher"]):
-        faults.append("%s: Publisher %r is not a certificate subject" % (MANIFEST, ident["Publisher"]))
+        faults.append("%s: Publisher [%s] is not a certificate subject" % (MANIFEST, ident["Publisher"]))
     if not valid_version(ident["Version"]):
-        faults.append("%s: Version %r is not four numbers up to 65535" % (MANIFEST, ident["Version"]))
+        faults.append("%s: Version [%s] is not four numbers up to 65535" % (MANIFEST, ident["Version"]))
     logos = [e.text or "" for e in root.iter(FOUNDATION + "Logo")]
     for visual in root.iter(UAP + "VisualElements"):
         logos += [v for k, v in visual.attrib.items() if k.endswith("Logo")]
     for logo in logos:
         if logo.strip().replace("/", "\\").lower() not in files:
-            faults.append("%s: logo %r is not in the package" % (MANIFEST, logo))
+            faults.append("%s: logo [%s] is not in the package" % (MANIFEST, logo))
     verbs, classes = [], []
     for ext in root.iter():
         if ext.tag.endswith("}Extension") and ext.get("Category") == CONTEXT_MENUS:
@@ -95,7 +95,7 @@ def check_manifest(data, files):
             classes += [c.get("Id", "") for c in ext.iter(COM + "Class")]
     for clsid in verbs + classes:
         if not GUID.match(clsid):
-            faults.append("%s: %r is not a CLSID" % (MANIFEST, clsid))
+            faults.append("%s: [%s] is not a CLSID" % (MANIFEST, clsid))
     verb_set, class_set = {c.upper() for c in verbs}, {c.upper() for c in classes}
     for clsid in sorted(verb_set - class_set):
         faults.append("%s: the context menu's verb names class %s, which the COM server does not declare" % (MANIFEST, clsid))
@@ -106,9 +106,9 @@ def check_manifest(data, files):
 
 def cmd_manifest(template, out, publisher, version):
     if not PUBLISHER.match(publisher):
-        raise Refused("publisher %r is not a certificate subject (CN=..., O=...)" % publisher)
+        raise Refused("publisher [%s] is not a certificate subject (CN=..., O=...)" % publisher)
     if not valid_version(version):
-        raise Refused("version %r is not four numbers up to 65535" % version)
+        raise Refused("version [%s] is not four numbers up to 65535" % version)
     text = open(template, encoding="utf-8").read()
     text = text.replace("@PUBLISHER@", escape(publisher, {'"': "&quot;"})).replace("@VERSION@", version)
     left = re.findall(r"@[A-Z_]+@", text)
@@ -318,7 +318,7 @@ def cmd_check(path, publisher):
         if SIGNATURE in entries and entries[SIGNATURE][2][:4] != b"PKCX":
             faults.append("%s: not an APPX signature" % SIGNATURE)
         if publisher is not None and ident.get("Publisher") != publisher:
-            faults.append("%s: Publisher %r, expected %r" % (MANIFEST, ident.get("Publisher"), publisher))
+            faults.append("%s: Publisher [%s], expected [%s]" % (MANIFEST, ident.get("Publisher"), publisher))
     if ident:
         print("%s: %s %s %s, publisher %s; %s" % (path, ident["Name"], ident["Version"], ident["ProcessorArchitecture"],
                                                   ident["Publisher"], "signed" if SIGNATURE in entries else "not signed"))
