@@ -16,7 +16,7 @@ APT_PACKAGES=(
   libpng-dev zlib1g-dev googletest libbenchmark-dev
   wine wine64 wine32:i386 xvfb xauth x11-utils
   icoutils python3-pil imagemagick pngcheck libmagick++-dev
-  wixl osslsigncode openssl
+  wixl osslsigncode openssl unzip
 )
 
 missing_packages() {
