@@ -251,6 +251,34 @@ def arp_entry(keys):
     return None, {}
 
 
+def sign_verify(paths):
+    """scripts/sign.sh's verification of each file against the roots the build signs with."""
+    p = subprocess.run(['bash', '-c', '. "$0/scripts/sign.sh" && vantrel_sign_verify "$@"', ROOT] + paths,
+                       capture_output=True, text=True)
+    return p.returncode == 0, (p.stdout + p.stderr).strip()
+
+
+def check_signed_parts(package):
+    """The package, every program and DLL it installs and, in the x64 one, the identity package
+    are signed; the identity package reads back whole and names the shell extension's command."""
+    parts = [package] + sorted(os.path.join(r, n) for d in filter(None, (DIST, DIST32)) for r, _, ns in os.walk(d)
+                               for n in ns if n.lower().endswith(('.exe', '.dll', '.msix')))
+    ok, out = sign_verify(parts)
+    check('the package and the %d programs, DLLs and packages it installs are signed' % (len(parts) - 1), ok, out)
+    if ARCH != 'x64':
+        return
+    msix = os.path.join(DIST, 'VantrelIdentity.msix')
+    unzip = subprocess.run(['unzip', '-t', msix], capture_output=True, text=True)
+    ours = subprocess.run([sys.executable, os.path.join(ROOT, 'scripts', 'msix.py'), 'check', msix],
+                          capture_output=True, text=True)
+    with open(os.path.join(PACKAGES, 'regsvr32-x64.tsv'), encoding='utf-8') as f:
+        registered = {m.upper() for m in re.findall(r'CLSID\\(\{[0-9A-Fa-f-]{36}\})\\InprocServer32', f.read())}
+    named = {'{%s}' % m.upper() for m in re.findall(r'([0-9A-Fa-f]{8}-[0-9A-Fa-f-]{27})', ours.stdout)}
+    check('the identity package unzips, its block map matches, and it names a class the DLL registers',
+          unzip.returncode == 0 and ours.returncode == 0 and bool(named) and named <= registered,
+          '%s\n%s%s\nnamed %s, registered %s' % (unzip.stdout[-300:], ours.stdout, ours.stderr, named, registered))
+
+
 def main():
     print('== package %s: Vantrel-%s-%s.msi in a %s prefix' % (ARCH, VERSION, ARCH, env['WINEARCH']))
     if ARCH == 'x86' and not RUNS_32BIT:
@@ -270,6 +298,7 @@ def main():
         check('package built', False, package + ' is missing')
         return
     winpkg = lambda p: 'Z:' + os.path.abspath(p).replace('/', '\\')  # noqa: E731
+    check_signed_parts(package)
 
     subprocess.run(['wineserver', '-k'], env=env, capture_output=True)
     shutil.rmtree(PREFIX, ignore_errors=True)
