@@ -279,6 +279,18 @@ def check_signed_parts(package):
           '%s\n%s%s\nnamed %s, registered %s' % (unzip.stdout[-300:], ours.stdout, ours.stderr, named, registered))
 
 
+def check_identity_action(log, action, after, before=None):
+    """The installer ran the service program's identity package step, in its place (Wine has no
+    package manager, so the step's own answer there is that the feature is not present)."""
+    lines = log.splitlines()
+    at = lambda name: next((i for i, l in enumerate(lines) if re.search(r'Doing action: %s\b' % name, l)), -1)  # noqa: E731
+    ran, start, end = at(action), at(after) if after else -1, at(before) if before else len(lines)
+    ended = any(re.search(r'Action ended.*%s\. Return value 1' % action, l) for l in lines)
+    check('%s ran %s and succeeded' % (action, 'after ' + after if after else 'before ' + before),
+          ran >= 0 and start < ran < end and ended,
+          '\n'.join(l for l in lines if action in l or 'Doing action' in l)[-2000:])
+
+
 def main():
     print('== package %s: Vantrel-%s-%s.msi in a %s prefix' % (ARCH, VERSION, ARCH, env['WINEARCH']))
     if ARCH == 'x86' and not RUNS_32BIT:
@@ -338,6 +350,8 @@ def main():
     print('  install: exit %d, %.1f s' % (rc, secs))
     if not check('msiexec /i /qn succeeds', rc == 0, '\n'.join(log.splitlines()[-15:])):
         return
+    if ARCH == 'x64':
+        check_identity_action(log, 'RegisterIdentityPackage', 'InstallFiles')
     after = registry()
 
     expected = sorted(os.path.relpath(os.path.join(r, n), DIST) for r, _, ns in os.walk(DIST) for n in ns)
@@ -482,6 +496,8 @@ def main():
     rc, secs, log = msiexec('/x', winpkg(package))
     print('  uninstall: exit %d, %.1f s' % (rc, secs))
     check('msiexec /x /qn succeeds', rc == 0, '\n'.join(log.splitlines()[-15:]))
+    if ARCH == 'x64':
+        check_identity_action(log, 'UnregisterIdentityPackage', None, before='RemoveFiles')
     gone = registry()
     # The program's per-user cache index stays with the data folder its files live in.
     diff = [d for d in ours_differences(before, gone, [c for c in codes if c])
