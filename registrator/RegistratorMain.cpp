@@ -10,9 +10,14 @@
 //   VantrelRegistrator.exe --unregister-all   remove every icon handler the service wrote, and its record
 //   VantrelRegistrator.exe --unregister-user  remove the current user's own icon handler values of ours
 //                                             and the program location the program recorded for him
+//   VantrelRegistrator.exe --register-package "<Vantrel.msix>" "<external location folder>"
+//                                             register the identity package for all users, replacing
+//                                             any earlier registration of it
+//   VantrelRegistrator.exe --unregister-package  remove the identity package for all users
 //
-// The last two are run by the installer's uninstall, the first as LocalSystem, the second as
-// the user who uninstalls, before the service is stopped and removed.
+// The unregister options are run by the installer's uninstall, --unregister-user as the user
+// who uninstalls and the others as LocalSystem, before the service is stopped and removed;
+// --register-package by its install, repair and upgrade as LocalSystem, after the files.
 #include <winsock2.h>
 #include <windows.h>
 
@@ -24,7 +29,9 @@
 
 #include "RegistratorMessages.h"
 #include "registrator/HandlerRegistry.h"
+#include "registrator/PackageRegistration.h"
 #include "registrator/RegistratorServer.h"
+#include "registrator/WindowsPackageHost.h"
 
 using namespace vantrel::registrator;
 
@@ -370,8 +377,33 @@ int UnregisterUser() {
     return failed == 0 ? 0 : 1;
 }
 
+// --- identity package -----------------------------------------------------------------
+
+// One line on the console; a failure also goes to the Application log, where an
+// administrator finds why the installer's step did not register the package.
+int ReportPackageAnswer(const PackageAnswer& answer) {
+    if (answer.Failed) {
+        ReportToEventLog(answer.Text);
+        std::fwprintf(stderr, L"%ls\n", answer.Text.c_str());
+    } else {
+        std::wprintf(L"%ls\n", answer.Text.c_str());
+    }
+    return answer.ExitCode;
+}
+
+int RegisterPackage(const std::wstring& packagePath, const std::wstring& externalFolder) {
+    TWindowsPackageHost host;
+    return ReportPackageAnswer(TPackageRegistration(host).Register(packagePath, externalFolder));
+}
+
+int UnregisterPackage() {
+    TWindowsPackageHost host;
+    return ReportPackageAnswer(TPackageRegistration(host).Unregister());
+}
+
 int Usage() {
-    std::fwprintf(stderr, L"Usage: VantrelRegistrator.exe [--console | --install | --uninstall | --start | --stop | --unregister-all | --unregister-user]\n");
+    std::fwprintf(stderr, L"Usage: VantrelRegistrator.exe [--console | --install | --uninstall | --start | --stop | --unregister-all | --unregister-user"
+                          L" | --register-package <package file> <external location folder> | --unregister-package]\n");
     return 2;
 }
 
@@ -387,8 +419,10 @@ int wmain(int argc, wchar_t** argv) {
         if (option == L"--stop") return Control(false);
         if (option == L"--unregister-all") return UnregisterAll();
         if (option == L"--unregister-user") return UnregisterUser();
+        if (option == L"--unregister-package") return UnregisterPackage();
         return Usage();
     }
+    if (argc == 4 && std::wstring(argv[1]) == L"--register-package") return RegisterPackage(argv[2], argv[3]);
     if (argc != 1) return Usage();
     SERVICE_TABLE_ENTRYW table[] = {{const_cast<wchar_t*>(kServiceName), ServiceMain}, {nullptr, nullptr}};
     if (!StartServiceCtrlDispatcherW(table)) {

@@ -12,10 +12,16 @@
 # whose prefix is a 32-bit one, is not built.
 # VANTREL_PACKAGE_VERSION overrides the version (1.0.1.0), VANTREL_PACKAGES the output folder,
 # VANTREL_PACKAGE_ARCHS the architectures ("x64 x86").
+# Every program, DLL and package is signed (scripts/sign.sh: a release certificate from the
+# environment, or the build's development certificate under build/signing); the x64 package
+# carries the identity package (Vantrel-<version>-x64.msix) that gives the shell extension's
+# Explorer command its place in Windows 11's context menu.
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 # shellcheck source=wine-env.sh
 . "$ROOT/scripts/wine-env.sh"
+# shellcheck source=sign.sh
+. "$ROOT/scripts/sign.sh"
 VERSION="${VANTREL_PACKAGE_VERSION:-1.0.1.0}"
 OUT="${VANTREL_PACKAGES:-$ROOT/build/packages}"
 ARCHS=(${VANTREL_PACKAGE_ARCHS:-x64 x86})
@@ -100,6 +106,33 @@ ICON64="$ROOT/build/win64/generated/Vantrel.ico"
 ICON32="$ROOT/build/win32/generated/Vantrel.ico"
 DIST64="$OUT/stage-win64"
 DIST32="$OUT/stage-win32"
+# Signed after stripping (stripping would break the signatures), both folders even when only
+# the x64 package is built: it carries the 32-bit shell extension too.
+mapfile -t binaries < <(find "$DIST64" "$DIST32" -type f \( -iname '*.exe' -o -iname '*.dll' \) | sort)
+vantrel_sign "${binaries[@]}"
+
+# The identity package (x64): a manifest naming the shell extension's Explorer command and
+# its logos, drawn from the program's icon by our own icontool; the program folder is its
+# external location, and the x64 package installs it there as VantrelIdentity.msix.
+PUBLISHER="$(vantrel_sign_publisher)"
+BUILT_PUBLISHER="$(sed -n 's/^VANTREL_PUBLISHER:STRING=//p' "$ROOT/build/win64/CMakeCache.txt")"
+if [ "$PUBLISHER" != "$BUILT_PUBLISHER" ]; then
+  echo "package: the signing certificate's publisher \"$PUBLISHER\" is not the one Vantrel.exe was built for (\"$BUILT_PUBLISHER\"): configure win64 with -DVANTREL_PUBLISHER=\"$PUBLISHER\"" >&2
+  exit 1
+fi
+ID="$OUT/identity-x64"
+rm -rf "$ID"; mkdir -p "$ID/Assets"
+python3 "$ROOT/scripts/msix.py" manifest "$ROOT/package/identity/AppxManifest.xml.in" "$ID/AppxManifest.xml" \
+  --publisher "$PUBLISHER" --version "$VERSION"
+for logo in StoreLogo:50 Square150x150Logo:150 Square44x44Logo:44; do
+  "$ROOT/scripts/wine-run.sh" "$ROOT/build/win64/tools/icontool.exe" picture "Z:$ICON64" "${logo#*:}" "Z:$ID/Assets/${logo%:*}.png"
+done
+MSIX="$OUT/Vantrel-$VERSION-x64.msix"
+python3 "$ROOT/scripts/msix.py" pack "$ID" "$MSIX"
+vantrel_sign "$MSIX"
+python3 "$ROOT/scripts/msix.py" check "$MSIX" --publisher "$PUBLISHER" >/dev/null
+cp "$MSIX" "$DIST64/VantrelIdentity.msix"
+echo "package: $MSIX ($(stat -c %s "$MSIX") bytes)"
 
 for arch in "${ARCHS[@]}"; do
   if [ "$arch" = x64 ]; then dist="$DIST64"; icon="$ICON64"; extra=(--dist32 "$DIST32"); else dist="$DIST32"; icon="$ICON32"; extra=(); fi
@@ -113,5 +146,6 @@ for arch in "${ARCHS[@]}"; do
     --com "$tsv" --out "$wxs"
   msi="$OUT/Vantrel-$VERSION-$arch.msi"
   wixl -a "$arch" -o "$msi" "$wxs"
+  vantrel_sign "$msi"
   echo "package: $msi ($(stat -c %s "$msi") bytes)"
 done

@@ -211,6 +211,10 @@ def registry_values(w, rows, program_files):
     return body
 
 
+# The identity package's file in the program folder (scripts/package.sh puts it there).
+IDENTITY_PACKAGE = 'VantrelIdentity.msix'
+
+
 def write_wxs(args):
     arch, version = args.arch, args.version
     w = Wxs(arch, version)
@@ -279,7 +283,8 @@ def write_wxs(args):
 
     def file_component(rel, src):
         name = os.path.basename(rel)
-        fid = {'Vantrel.exe': 'VantrelExe', 'VantrelRegistrator.exe': 'VantrelRegistratorExe'}.get(
+        fid = {'Vantrel.exe': 'VantrelExe', 'VantrelRegistrator.exe': 'VantrelRegistratorExe',
+               IDENTITY_PACKAGE: 'VantrelIdentityMsix'}.get(
             name, 'F_' + ''.join(c if c.isalnum() else '_' for c in rel))
         file_ids[rel] = fid
         body = ['<File %s/>' % a(Id=fid, Name=name, Source=rel_src(src), KeyPath='yes')]
@@ -370,10 +375,29 @@ def write_wxs(args):
     # (the installer's own stop may not wait).
     w.out('<CustomAction %s/>' % a(Id='StopRegistrator', FileKey='VantrelRegistratorExe', ExeCommand='--stop',
                                    Execute='deferred', Impersonate='no', Return='ignore'))
+    # The identity package (x64 only): registered for all users with the program folder as
+    # its external location once the files are there (install, repair, upgrade: the service
+    # program replaces an earlier registration, so one stays), and taken back before the files
+    # go on uninstall (an upgrade's removal of the older product leaves it to the newer one).
+    # A registration that fails leaves the classic menu, so it does not undo the install; the
+    # program reports the failure in the event log and the installer's log. The folder is
+    # passed as "<folder>." since a backslash before the closing quote would escape it.
+    identity = 'VantrelIdentityMsix' in file_ids.values()
+    if identity:
+        w.out('<CustomAction %s/>' % a(Id='RegisterIdentityPackage', FileKey='VantrelRegistratorExe',
+                                       ExeCommand='--register-package "[#VantrelIdentityMsix]" "[INSTALLDIR]."',
+                                       Execute='deferred', Impersonate='no', Return='ignore'))
+        w.out('<CustomAction %s/>' % a(Id='UnregisterIdentityPackage', FileKey='VantrelRegistratorExe',
+                                       ExeCommand='--unregister-package', Execute='deferred', Impersonate='no',
+                                       Return='ignore'))
     w.out('<InstallExecuteSequence>')
     cond = 'REMOVE~="ALL" AND NOT UPGRADINGPRODUCTCODE'.replace('"', '&quot;')
     w.out('  <Custom Action="UnregisterUserHandlers" Sequence="1850">%s</Custom>' % cond)
     w.out('  <Custom Action="UnregisterAllHandlers" Sequence="1860">%s</Custom>' % cond)
+    if identity:
+        w.out('  <Custom Action="UnregisterIdentityPackage" Sequence="1865">%s</Custom>' % cond)
+        w.out('  <Custom Action="RegisterIdentityPackage" Sequence="6500">%s</Custom>'
+              % 'NOT REMOVE~="ALL"'.replace('"', '&quot;'))
     w.out('  <Custom Action="StopRegistrator" Sequence="1870">Installed</Custom>')
     w.out('  <RemoveExistingProducts Sequence="1401"/>')
     w.out('</InstallExecuteSequence>')

@@ -16,7 +16,7 @@ APT_PACKAGES=(
   libpng-dev zlib1g-dev googletest libbenchmark-dev
   wine wine64 wine32:i386 xvfb xauth x11-utils
   icoutils python3-pil imagemagick pngcheck libmagick++-dev
-  wixl
+  wixl osslsigncode openssl unzip
 )
 
 missing_packages() {
@@ -190,6 +190,33 @@ binfmt_line() {
 # binfmt_write <file> <text>: one write to a binfmt_misc file (register, or an entry's -1).
 binfmt_write() { printf '%s' "$2" | $SUDO tee "$1" >/dev/null 2>&1; }
 
+# qemu-user 7.2 (bookworm's own) ends a 32-bit Wine process with a segmentation fault once
+# several of its threads call into Wine at once; from version 8 on its threads hold. The
+# release's backports suite carries a newer one: it is installed from there, through a
+# sources list of our own given to apt for these two calls only (the system's lists stay as
+# they are), and the release's own version where backports cannot be reached.
+QEMU_THREADS_FIXED=8
+qemu_major() { "$1" --version 2>/dev/null | sed -n 's/^qemu-[a-z0-9_]* version \([0-9]*\).*/\1/p' | head -1; }
+install_qemu_user() {
+  local suite list uri keyring opts
+  suite="$(base_suite)-backports"
+  uri=$(grep -hs '^URIs:.*debian/\?$' /etc/apt/sources.list.d/*.sources | head -1 | awk '{print $2}')
+  [ -n "$uri" ] || uri=http://deb.debian.org/debian
+  keyring=/usr/share/keyrings/debian-archive-keyring.gpg
+  list=$(mktemp)
+  printf 'Types: deb\nURIs: %s\nSuites: %s\nComponents: main\nSigned-By: %s\n' "$uri" "$suite" "$keyring" > "$list"
+  opts=(-o "Dir::Etc::sourcelist=$list" -o Dir::Etc::sourceparts=- -o APT::Get::List-Cleanup=0)
+  log "installing qemu-user from $suite to run 32-bit programs by emulation"
+  if $SUDO apt-get "${opts[@]}" update -qq >/dev/null 2>&1 &&
+     DEBIAN_FRONTEND=noninteractive $SUDO apt-get "${opts[@]}" install -y -qq --no-install-recommends \
+       -t "$suite" qemu-user >/dev/null 2>&1; then
+    rm -f "$list"; return 0
+  fi
+  rm -f "$list"
+  log "qemu-user from $suite did not install; taking the release's own (its 32-bit programs may not run threads)"
+  apt_install qemu-user || true
+}
+
 ensure_32bit_runs() {
   local loader="${VANTREL_WINE_LOADERS:-/usr/lib/wine}/wine"
   local binfmt="${VANTREL_BINFMT_DIR:-/proc/sys/fs/binfmt_misc}"
@@ -207,9 +234,9 @@ ensure_32bit_runs() {
     log "32-bit programs cannot run here and the kernel has no binfmt_misc: the 32-bit tests are skipped"
     return 0
   fi
-  if [ ! -x "$qemu" ]; then
-    log "installing qemu-user to run 32-bit programs by emulation"
-    apt_install qemu-user || { log "qemu-user did not install: the 32-bit tests are skipped"; return 0; }
+  if [ "$(qemu_major "$qemu")" -lt "$QEMU_THREADS_FIXED" ] 2>/dev/null || [ ! -x "$qemu" ]; then
+    install_qemu_user
+    [ -x "$qemu" ] || { log "qemu-user did not install: the 32-bit tests are skipped"; return 0; }
   fi
   if [ ! -e "$binfmt/register" ] && ! $SUDO mount -t binfmt_misc binfmt_misc "$binfmt" 2>/dev/null; then
     log "binfmt_misc could not be mounted at $binfmt: the 32-bit tests are skipped"

@@ -10,7 +10,8 @@
 # VANTREL_RUNS_32BIT tells the callers whether 32-bit programs can run here at all (one set
 # by the caller is kept), and VANTREL_NO_32BIT the reason they give when they cannot.
 # VANTREL_32BIT_BY says how they run ("natively", or "by emulation" where the set-up
-# registered qemu-i386 with binfmt_misc) and VANTREL_32BIT_SCALE how much longer a 32-bit
+# registered qemu-i386 with binfmt_misc; VANTREL_32BIT_EMULATOR is then its name and version,
+# "qemu-i386 version 10.0.2") and VANTREL_32BIT_SCALE how much longer a 32-bit
 # test may wait for its windows and processes (1 natively; emulation is many times slower).
 # VANTREL_WINE_LOADERS (the folder of Debian's loaders "wine" and "wine64"),
 # VANTREL_WINE_STARTERS (the starters' folder) and VANTREL_BINFMT_DIR are there for the tests.
@@ -33,11 +34,23 @@ if [ -z "${VANTREL_32BIT_BY:-}" ]; then
       case "${_e##*/}" in register|status) continue ;; esac
       if [ -f "$_e" ] && grep -qx enabled "$_e" 2>/dev/null && grep -q '^interpreter .*/qemu-i386' "$_e" 2>/dev/null; then
         VANTREL_32BIT_BY="by emulation"
+        VANTREL_32BIT_EMULATOR="$("$(sed -n 's/^interpreter //p' "$_e")" --version 2>/dev/null | sed -n '1s/ *(.*//p')"
         break
       fi
     done
   fi
-  export VANTREL_32BIT_BY
+  export VANTREL_32BIT_BY VANTREL_32BIT_EMULATOR
+fi
+# Debian's qemu-i386 7.2 ends a 32-bit Wine process with a segmentation fault once several of
+# its threads call into Wine at once; VANTREL_32BIT_THREADS=0 says that 32-bit programs
+# running threads cannot be tested here (qemu 8 and later run them).
+if [ -z "${VANTREL_32BIT_THREADS:-}" ]; then
+  VANTREL_32BIT_THREADS=1
+  if [ "$VANTREL_32BIT_BY" = "by emulation" ] && \
+     [ "$(echo "${VANTREL_32BIT_EMULATOR:-}" | sed -n 's/.* version \([0-9]*\).*/\1/p')" -lt 8 ] 2>/dev/null; then
+    VANTREL_32BIT_THREADS=0
+  fi
+  export VANTREL_32BIT_THREADS
 fi
 # Debian's qemu-i386 (7.2) looks for free guest memory page by page, so Wine's reservation of
 # the upper half of a 32-bit address space (to keep it from programs that are not

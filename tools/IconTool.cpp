@@ -5,6 +5,10 @@
 //   icontool export <icon.ico> <folder>
 //       writes every image as <name>-<index>-<w>x<h>-<bits>.png (RGBA, as drawn over a
 //       transparent background)
+//   icontool picture <icon.ico> <size> <out.png>
+//       writes the icon as one size x size PNG picture (RGBA): the smallest image at least
+//       that size (the largest where none is), scaled with the Lanczos filter when its size
+//       differs; for logos that must come in sizes the icon does not carry
 //   icontool build <out.ico> [--depth N] [--png-from W] <picture.png>...
 //       makes an icon with one image per picture, in order: at N bits (1, 4, 8, 24 or 32;
 //       default 32), stored as a PNG entry when the picture is at least W pixels wide
@@ -26,6 +30,7 @@
 //       icon groups)
 //
 // Exit status: 0 on success, 1 when the icon has no images, 2 on a usage error or failure.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -39,6 +44,7 @@
 #include "imaging/OverlayCompose.h"
 #include "imaging/PixelHelpers.h"
 #include "imaging/PngCodec.h"
+#include "imaging/Resample.h"
 
 namespace fs = std::filesystem;
 using namespace vantrel;
@@ -54,6 +60,7 @@ int Usage() {
     std::fputs(
         "usage: icontool list <icon.ico>\n"
         "       icontool export <icon.ico> <folder>\n"
+        "       icontool picture <icon.ico> <size> <out.png>\n"
         "       icontool build <out.ico> [--depth N] [--png-from W] <picture.png>...\n"
         "       icontool compose <base.ico> <marker.ico> <out.ico>\n"
         "       icontool colorize <in.ico> <colour name or value> <out.ico>\n"
@@ -96,6 +103,35 @@ int Export(const fs::path& file, const fs::path& folder) {
         WriteWholeFile(out, EncodePngRgba(pixels));
         std::printf("%s\n", Utf8(out).c_str());
     }
+    return 0;
+}
+
+int Picture(const fs::path& file, const std::string& sizeText, const fs::path& out) {
+    char* end = nullptr;
+    const long size = std::strtol(sizeText.c_str(), &end, 10);
+    if (sizeText.empty() || *end != '\0' || size < 1 || size > MaxResampleSide) return Usage();
+    TAdvancedIcon icon;
+    if (!icon.LoadFromFile(file)) {
+        std::printf("%s: no images\n", Utf8(file).c_str());
+        return 1;
+    }
+    // The smallest image that is at least as large (so scaling shrinks wherever the icon
+    // allows it), else the largest; among images of one size, the deepest.
+    auto side = [](const TSubIcon* image) { return std::max(image->GetWidth(), image->GetHeight()); };
+    auto better = [&](const TSubIcon* a, const TSubIcon* b) {
+        const bool aFits = side(a) >= size, bFits = side(b) >= size;
+        if (aFits != bFits) return aFits;
+        if (side(a) != side(b)) return aFits ? side(a) < side(b) : side(a) > side(b);
+        return a->GetBitDepth() > b->GetBitDepth();
+    };
+    const TSubIcon* best = icon.Images()[0];
+    for (int i = 1; i < icon.Images().Count(); ++i)
+        if (better(icon.Images()[i], best)) best = icon.Images()[i];
+    TBitmap pixels = IconImageToBgra(*best);
+    if (pixels.Width() != size || pixels.Height() != size) pixels = ResampleBitmap(pixels, int(size), int(size));
+    WriteWholeFile(out, EncodePngRgba(pixels));
+    std::printf("%s: %ldx%ld from the %dx%d image\n", Utf8(out).c_str(), size, size, best->GetWidth(),
+                best->GetHeight());
     return 0;
 }
 
@@ -210,6 +246,7 @@ int Run(const std::vector<fs::path>& args) {
     try {
         if (command == "list" && args.size() == 2) return List(args[1]);
         if (command == "export" && args.size() == 3) return Export(args[1], args[2]);
+        if (command == "picture" && args.size() == 4) return Picture(args[1], Utf8(args[2]), args[3]);
         if (command == "groups" && args.size() == 2) return Groups(args[1]);
         if (command == "extract" && args.size() == 4) return Extract(args[1], Utf8(args[2]), args[3]);
         if (command == "names" && (args.size() == 2 || args.size() == 3))

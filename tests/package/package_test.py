@@ -49,6 +49,8 @@ NO_32BIT = env['VANTREL_NO_32BIT']
 # prefixes start: msiexec's custom actions, the 32-bit views, wineboot's WoW64 side) run by emulation.
 SCALE = int(env['VANTREL_32BIT_SCALE'] or 1)
 HOW_32BIT = '32-bit programs %s' % (env['VANTREL_32BIT_BY'] or 'not run')
+if env.get('VANTREL_32BIT_EMULATOR', ''):
+    HOW_32BIT += ', ' + env.get('VANTREL_32BIT_EMULATOR', '')
 results = {'passed': 0, 'failed': 0, 'skipped': 0}
 
 
@@ -249,24 +251,66 @@ def arp_entry(keys):
     return None, {}
 
 
+def sign_verify(paths):
+    """scripts/sign.sh's verification of each file against the roots the build signs with."""
+    p = subprocess.run(['bash', '-c', '. "$0/scripts/sign.sh" && vantrel_sign_verify "$@"', ROOT] + paths,
+                       capture_output=True, text=True)
+    return p.returncode == 0, (p.stdout + p.stderr).strip()
+
+
+def check_signed_parts(package):
+    """The package, every program and DLL it installs and, in the x64 one, the identity package
+    are signed; the identity package reads back whole and names the shell extension's command."""
+    parts = [package] + sorted(os.path.join(r, n) for d in filter(None, (DIST, DIST32)) for r, _, ns in os.walk(d)
+                               for n in ns if n.lower().endswith(('.exe', '.dll', '.msix')))
+    ok, out = sign_verify(parts)
+    check('the package and the %d programs, DLLs and packages it installs are signed' % (len(parts) - 1), ok, out)
+    if ARCH != 'x64':
+        return
+    msix = os.path.join(DIST, 'VantrelIdentity.msix')
+    unzip = subprocess.run(['unzip', '-t', msix], capture_output=True, text=True)
+    ours = subprocess.run([sys.executable, os.path.join(ROOT, 'scripts', 'msix.py'), 'check', msix],
+                          capture_output=True, text=True)
+    with open(os.path.join(PACKAGES, 'regsvr32-x64.tsv'), encoding='utf-8') as f:
+        registered = {m.upper() for m in re.findall(r'CLSID\\(\{[0-9A-Fa-f-]{36}\})\\InprocServer32', f.read())}
+    named = {'{%s}' % m.upper() for m in re.findall(r'([0-9A-Fa-f]{8}-[0-9A-Fa-f-]{27})', ours.stdout)}
+    check('the identity package unzips, its block map matches, and it names a class the DLL registers',
+          unzip.returncode == 0 and ours.returncode == 0 and bool(named) and named <= registered,
+          '%s\n%s%s\nnamed %s, registered %s' % (unzip.stdout[-300:], ours.stdout, ours.stderr, named, registered))
+
+
+def check_identity_action(log, action, after, before=None):
+    """The installer ran the service program's identity package step, in its place (Wine has no
+    package manager, so the step's own answer there is that the feature is not present)."""
+    lines = log.splitlines()
+    at = lambda name: next((i for i, l in enumerate(lines) if re.search(r'Doing action: %s\b' % name, l)), -1)  # noqa: E731
+    ran, start, end = at(action), at(after) if after else -1, at(before) if before else len(lines)
+    ended = any(re.search(r'Action ended.*%s\. Return value 1' % action, l) for l in lines)
+    check('%s ran %s and succeeded' % (action, 'after ' + after if after else 'before ' + before),
+          ran >= 0 and start < ran < end and ended,
+          '\n'.join(l for l in lines if action in l or 'Doing action' in l)[-2000:])
+
+
 def main():
     print('== package %s: Vantrel-%s-%s.msi in a %s prefix' % (ARCH, VERSION, ARCH, env['WINEARCH']))
     if ARCH == 'x86' and not RUNS_32BIT:
         # A 32-bit prefix runs nothing but 32-bit programs (msiexec, the service, the program).
         skip('the x86 package in a 32-bit prefix', NO_32BIT)
         return
-    if ARCH == 'x86' and env['VANTREL_32BIT_BY'] == 'by emulation':
+    if ARCH == 'x86' and env.get('VANTREL_32BIT_THREADS') == '0':
         # Its prefix's own services (services.exe, winedevice, plugplay, msiexec) run
-        # several threads at once, and qemu-i386 7.2 ends such 32-bit processes with a
+        # several threads at once, and the emulator here ends such 32-bit processes with a
         # segmentation fault: the prefix does not even finish booting.
         skip('the x86 package in a 32-bit prefix',
-             'its prefix\'s services run several threads at once, which qemu-i386 7.2 ends with a segmentation fault')
+             'its prefix\'s services run several threads at once, which %s ends with a segmentation fault'
+             % env.get('VANTREL_32BIT_EMULATOR', ''))
         return
     package = os.path.join(PACKAGES, 'Vantrel-%s-%s.msi' % (VERSION, ARCH))
     if not os.path.exists(package):
         check('package built', False, package + ' is missing')
         return
     winpkg = lambda p: 'Z:' + os.path.abspath(p).replace('/', '\\')  # noqa: E731
+    check_signed_parts(package)
 
     subprocess.run(['wineserver', '-k'], env=env, capture_output=True)
     shutil.rmtree(PREFIX, ignore_errors=True)
@@ -306,6 +350,8 @@ def main():
     print('  install: exit %d, %.1f s' % (rc, secs))
     if not check('msiexec /i /qn succeeds', rc == 0, '\n'.join(log.splitlines()[-15:])):
         return
+    if ARCH == 'x64':
+        check_identity_action(log, 'RegisterIdentityPackage', 'InstallFiles')
     after = registry()
 
     expected = sorted(os.path.relpath(os.path.join(r, n), DIST) for r, _, ns in os.walk(DIST) for n in ns)
@@ -450,6 +496,8 @@ def main():
     rc, secs, log = msiexec('/x', winpkg(package))
     print('  uninstall: exit %d, %.1f s' % (rc, secs))
     check('msiexec /x /qn succeeds', rc == 0, '\n'.join(log.splitlines()[-15:]))
+    if ARCH == 'x64':
+        check_identity_action(log, 'UnregisterIdentityPackage', None, before='RemoveFiles')
     gone = registry()
     # The program's per-user cache index stays with the data folder its files live in.
     diff = [d for d in ours_differences(before, gone, [c for c in codes if c])

@@ -12,17 +12,23 @@ export STANDIN="$WORK/state"
 cat > "$WORK/bin/apt-get" <<'SH'
 #!/usr/bin/env bash
 echo "apt-get $*" >> "$STANDIN/calls"
-# Installing qemu-user makes the emulator STANDIN_QEMU names.
-case " $* " in *" install "*qemu-user*) printf '#!/bin/sh\n' > "$STANDIN_QEMU"; chmod +x "$STANDIN_QEMU" ;; esac
-if [ "$1" = update ]; then
+standin_emulator() { printf '#!/bin/sh\necho "qemu-i386 version %s (Debian)"\n' "$1" > "$STANDIN_QEMU"; chmod +x "$STANDIN_QEMU"; }
+# The backports suite answers unless STANDIN/backports-unreachable; installing qemu-user
+# makes the emulator STANDIN_QEMU names, of the suite's version.
+case " $* " in *-backports*) [ -e "$STANDIN/backports-unreachable" ] && exit 100 ;; esac
+case " $* " in
+  *" install "*-backports*qemu-user*) standin_emulator 10.0.2 ;;
+  *" install "*qemu-user*) standin_emulator 7.2.0 ;;
+esac
+case " $* " in *" update "*)
   n=$(cat "$STANDIN/update-failures" 2>/dev/null || echo 0)
   if [ "$n" != 0 ]; then
     [ "$n" = always ] || echo $((n - 1)) > "$STANDIN/update-failures"
     echo "E: Failed to fetch http://mirror/dists/x-security/main/binary-i386/Packages.xz  File has unexpected size (1 != 2). Mirror sync in progress?" >&2
     exit 100
   fi
-  exit 0
-fi
+  exit 0 ;;
+esac
 case " $* " in
   *" -t "*) [ -e "$STANDIN/base-install-fails" ] || exit 0 ;;
   *) [ -e "$STANDIN/plain-install-fails" ] || exit 0 ;;
@@ -128,7 +134,7 @@ run_emulation() {  # [VAR=value...]
     PATH="$WORK/bin:$PATH"
     for a in "$@"; do export "$a"; done
     export VANTREL_WINE_LOADERS="$LOADERS" VANTREL_BINFMT_DIR="$BINFMT" VANTREL_QEMU_I386="$QEMU" \
-      VANTREL_FILESYSTEMS="$STANDIN/filesystems"
+      VANTREL_FILESYSTEMS="$STANDIN/filesystems" OS_RELEASE_FILE="$WORK/os-release"
     # shellcheck source=/dev/null
     source "$ROOT/scripts/setup.sh"
     binfmt_write() {
@@ -156,7 +162,8 @@ check "IA32 kernel: nothing installed, mounted or registered, quietly" 'ok_quiet
 
 machine
 run_emulation
-check "emulation: qemu-user installed, binfmt_misc mounted" 'grep -q "install .*qemu-user" "$STANDIN/calls" && grep -qx "mount -t binfmt_misc binfmt_misc $BINFMT" "$STANDIN/calls"'
+check "emulation: qemu-user installed from backports, binfmt_misc mounted" 'grep -q "install .*-t sidetest-backports qemu-user" "$STANDIN/calls" && grep -qx "mount -t binfmt_misc binfmt_misc $BINFMT" "$STANDIN/calls"'
+check "emulation: the system's sources left as they are" '! grep -q "^apt-get update" "$STANDIN/calls" && grep -q "sourceparts=- -o APT::Get::List-Cleanup=0 update" "$STANDIN/calls"'
 check "emulation: i386 ELF programs registered to the emulator" grep -qxF ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:'"$QEMU"':F' "$STANDIN/registered"
 check "emulation: the last line says so" 'said "32-bit programs run by emulation" && tail -1 "$WORK/err" | grep -q "run by emulation: $QEMU registered"'
 : > "$STANDIN/calls"; rm "$STANDIN/registered"
@@ -173,6 +180,10 @@ machine; touch "$STANDIN/mount-refused"; run_emulation
 check "mount refused: the reason, no registration" 'said "could not be mounted" && [ ! -e "$STANDIN/registered" ]'
 machine; touch "$STANDIN/register-refused"; run_emulation
 check "registration refused: the reason" said "refused the registration"
+machine; STANDIN_QEMU="$QEMU" bash -c "$(sed -n '/^standin_emulator()/p' "$WORK/bin/apt-get"); standin_emulator 7.2.0"; run_emulation
+check "an emulator older than 8 is replaced by backports' one" '[ "$("$QEMU" --version)" = "qemu-i386 version 10.0.2 (Debian)" ]'
+machine; touch "$STANDIN/backports-unreachable"; run_emulation
+check "backports unreachable: the release's own emulator, said" 'said "taking the release" && grep -q "^apt-get install -y -qq --no-install-recommends qemu-user" "$STANDIN/calls" && said "run by emulation"'
 machine; touch "$STANDIN/broken-emulator"; run_emulation
 check "loader fails under the emulator: registration taken back" 'said "registration taken back" && [ ! -e "$BINFMT/qemu-i386" ]'
 

@@ -30,6 +30,7 @@ source_env() {
       . "$0"; . "$0"
       echo "runs32=$VANTREL_RUNS_32BIT loader=${WINELOADER:-unset}"
       echo "by=$VANTREL_32BIT_BY scale=$VANTREL_32BIT_SCALE qemu-va=${QEMU_RESERVED_VA:-unset}"
+      echo "emulator=$VANTREL_32BIT_EMULATOR threads=$VANTREL_32BIT_THREADS"
       echo "path=$PATH"
       wine --version; wineboot -u' "$ROOT/scripts/wine-env.sh" 2>&1
 }
@@ -79,5 +80,16 @@ check "qemu-i386 registered: wine runs the 64-bit loader, which hands 32-bit pro
   has "$out" "wine64 WINELOADER=$WORK/emul/lib/wine64 --version"
 check "qemu-i386 registered: a 32-bit prefix starts through the 32-bit loader" \
   has "$(source_env "$WORK/emul" WINEARCH=win32)" "wine32 --version"
+
+# Which emulator: qemu-i386 7.2 cannot run a 32-bit program's threads, later ones can.
+mkdir -p "$WORK/emul/qemu"
+for v in 7.2.0 10.0.2; do
+  printf '#!/bin/sh\necho "qemu-i386 version %s (Debian 1:%s+dfsg)"\n' "$v" "$v" > "$WORK/emul/qemu/qemu-i386"
+  chmod +x "$WORK/emul/qemu/qemu-i386"
+  printf 'enabled\ninterpreter %s\nflags: F\n' "$WORK/emul/qemu/qemu-i386" > "$WORK/emul/binfmt/qemu-i386"
+  out=$(source_env "$WORK/emul")
+  threads=1; [ "$v" = 7.2.0 ] && threads=0
+  check "qemu-i386 $v: named, threads $threads" has "$out" "emulator=qemu-i386 version $v threads=$threads"
+done
 
 [ "$failures" = 0 ]

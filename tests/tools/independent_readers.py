@@ -186,11 +186,42 @@ def check_real_icons(work):
             same_pixels("%s image %d" % (path, i), Image.open(png), frame)
 
 
+def check_pictures(work):
+    """icontool picture: an image of the asked size as it is; another size scaled from the
+    smallest larger image (the largest where none is larger), close to Pillow's Lanczos."""
+    ico = os.path.join(work, "written-32.ico")  # 16, 24, 32, 48 and 256 pixels
+    if not os.path.exists(ico):
+        return
+    frames = {f.size[0]: f for f in pillow_frames(ico)}
+    for size, source in ((32, 32), (44, 48), (150, 256), (300, 256)):
+        png = os.path.join(work, "picture-%d.png" % size)
+        said = run(TOOL, "picture", ico, str(size), png)
+        if "from the %dx%d image" % (source, source) not in said:
+            fail("picture %d: %s (wanted it from the %dpx image)" % (size, said.strip(), source))
+            continue
+        if PNGCHECK:
+            run(PNGCHECK, "-q", png)
+        ours = Image.open(png).convert("RGBA")
+        if size == source:
+            same_pixels("picture %d" % size, ours, frames[source])
+            continue
+        # Premultiplied by alpha on both sides, so that transparent pixels' colours do not count.
+        theirs = frames[source].resize((size, size), Image.LANCZOS)
+        diff = [abs(p[c] * p[3] - q[c] * q[3]) / 255.0 + (abs(p[3] - q[3]) if c == 0 else 0)
+                for p, q in zip(ours.getdata(), theirs.getdata()) for c in range(3)]
+        if ours.size != (size, size) or sum(diff) / len(diff) > 4:
+            fail("picture %d: %s, mean difference from Pillow's scaling %.1f" % (size, ours.size, sum(diff) / len(diff)))
+    for bad in ("0", "x", "9000"):
+        if subprocess.run([TOOL, "picture", ico, bad, os.path.join(work, "bad.png")], capture_output=True).returncode != 2:
+            fail("picture %s: not refused" % bad)
+
+
 def main():
     work = tempfile.mkdtemp(prefix="vantrel-readers-")
     try:
         check_written_icons(work)
         check_real_icons(work)
+        check_pictures(work)
     finally:
         shutil.rmtree(work, ignore_errors=True)
     if failures:

@@ -262,9 +262,16 @@ TEST(FailureReport, HoldsTheFailureAndPlausibleSystemDetails) {
     EXPECT_LE(processors, static_cast<long long>(GetActiveProcessorCount(ALL_PROCESSOR_GROUPS)));
     const long long total = Number(Field(report, L"Physical total"));
     const long long available = Number(Field(report, L"Physical available"));
+    // The figures are the system's own: the same total as this process is told, and an
+    // available amount no larger than it wherever the system itself says so (a 32-bit
+    // process under an emulator is told more available memory than its capped total).
+    MEMORYSTATUSEX own{};
+    own.dwLength = sizeof own;
+    ASSERT_TRUE(GlobalMemoryStatusEx(&own));
     EXPECT_GT(total, 0);
+    EXPECT_EQ(total, static_cast<long long>(own.ullTotalPhys / (1024 * 1024)));
     EXPECT_GE(available, 0);
-    EXPECT_LE(available, total);
+    if (own.ullAvailPhys <= own.ullTotalPhys) EXPECT_LE(available, total);
 
     const int monitors = GetSystemMetrics(SM_CMONITORS);
     EXPECT_EQ(Number(Field(report, L"Monitors")), monitors);
