@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include "ComGuard.h"
 #include "Guids.h"
 #include "MenuTable.h"
 #include "ProgramStart.h"
@@ -82,42 +83,44 @@ void ReleaseProcessData() {
 }
 
 STDMETHODIMP CSimpleShlExt::Initialize(PCIDLIST_ABSOLUTE, IDataObject* pdtobj, HKEY) {
-    ReadProgramLocation(m_szProgramDir);
-    if (!pdtobj) return E_INVALIDARG;
-    FORMATETC fmt{CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
-    STGMEDIUM medium{};
-    if (FAILED(pdtobj->GetData(&fmt, &medium))) return E_INVALIDARG;
-    HDROP drop = medium.tymed == TYMED_HGLOBAL ? static_cast<HDROP>(GlobalLock(medium.hGlobal)) : nullptr;
-    if (!drop) {
-        ReleaseStgMedium(&medium);
-        return E_INVALIDARG;
-    }
-    UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
-    if (count == 0) {
+    return Guarded([&]() -> HRESULT {
+        ReadProgramLocation(m_szProgramDir);
+        if (!pdtobj) return E_INVALIDARG;
+        FORMATETC fmt{CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+        STGMEDIUM medium{};
+        if (FAILED(pdtobj->GetData(&fmt, &medium))) return E_INVALIDARG;
+        HDROP drop = medium.tymed == TYMED_HGLOBAL ? static_cast<HDROP>(GlobalLock(medium.hGlobal)) : nullptr;
+        if (!drop) {
+            ReleaseStgMedium(&medium);
+            return E_INVALIDARG;
+        }
+        UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+        if (count == 0) {
+            GlobalUnlock(medium.hGlobal);
+            ReleaseStgMedium(&medium);
+            return E_INVALIDARG;
+        }
+        m_vecFiles.clear();
+        for (UINT i = 0; i < count; ++i) {
+            // Each path whole, whatever its length.
+            UINT length = DragQueryFileW(drop, i, nullptr, 0);
+            if (length == 0) continue;
+            std::wstring path(length + 1, L'\0');
+            UINT got = DragQueryFileW(drop, i, path.data(), length + 1);
+            if (got == 0) continue;
+            path.resize(got);
+            m_vecFiles.push_back(std::move(path));
+        }
         GlobalUnlock(medium.hGlobal);
         ReleaseStgMedium(&medium);
-        return E_INVALIDARG;
-    }
-    m_vecFiles.clear();
-    for (UINT i = 0; i < count; ++i) {
-        // Each path whole, whatever its length.
-        UINT length = DragQueryFileW(drop, i, nullptr, 0);
-        if (length == 0) continue;
-        std::wstring path(length + 1, L'\0');
-        UINT got = DragQueryFileW(drop, i, path.data(), length + 1);
-        if (got == 0) continue;
-        path.resize(got);
-        m_vecFiles.push_back(std::move(path));
-    }
-    GlobalUnlock(medium.hGlobal);
-    ReleaseStgMedium(&medium);
-    // A list of nothing but empty names counts as no file (Wine reports an empty list
-    // as one empty name).
-    if (m_vecFiles.empty()) return E_INVALIDARG;
-    // Every use of the menu starts the program with "-ad" ten seconds later, on this
-    // thread, whether or not a command is picked.
-    StartDelayedLaunch();
-    return S_OK;
+        // A list of nothing but empty names counts as no file (Wine reports an empty list
+        // as one empty name).
+        if (m_vecFiles.empty()) return E_INVALIDARG;
+        // Every use of the menu starts the program with "-ad" ten seconds later, on this
+        // thread, whether or not a command is picked.
+        StartDelayedLaunch();
+        return S_OK;
+    });
 }
 
 void CSimpleShlExt::AddMenuItem(HMENU hmenu, UINT position, UINT_PTR id, const MenuEntry& entry) {
@@ -138,48 +141,52 @@ void CSimpleShlExt::AddMenuItem(HMENU hmenu, UINT position, UINT_PTR id, const M
 
 STDMETHODIMP CSimpleShlExt::QueryContextMenu(HMENU hmenu, UINT indexMenu, UINT idCmdFirst, UINT idCmdLast,
                                              UINT uFlags) {
-    if (uFlags & CMF_DEFAULTONLY) return MAKE_HRESULT(SEVERITY_SUCCESS, FACILITY_NULL, 0);
-    const bool extended = (uFlags & kCmfExtended) != 0;
-    const UINT used = extended ? 14 : 12;
-    // Identifiers beyond what the shell offers could clash with other handlers' items.
-    if (idCmdLast < idCmdFirst || idCmdLast - idCmdFirst + 1 < used)
-        return MAKE_HRESULT(SEVERITY_SUCCESS, FACILITY_NULL, 0);
+    return Guarded([&]() -> HRESULT {
+        if (uFlags & CMF_DEFAULTONLY) return MAKE_HRESULT(SEVERITY_SUCCESS, FACILITY_NULL, 0);
+        const bool extended = (uFlags & kCmfExtended) != 0;
+        const UINT used = extended ? 14 : 12;
+        // Identifiers beyond what the shell offers could clash with other handlers' items.
+        if (idCmdLast < idCmdFirst || idCmdLast - idCmdFirst + 1 < used)
+            return MAKE_HRESULT(SEVERITY_SUCCESS, FACILITY_NULL, 0);
 
-    DeleteMenuBitmaps();
-    m_vecCommands.clear();
+        DeleteMenuBitmaps();
+        m_vecCommands.clear();
 
-    HMENU sub = CreatePopupMenu();
-    if (!sub) return E_OUTOFMEMORY;
-    HMENU restore = nullptr;
-    UINT id = idCmdFirst, subCount = 0, restoreCount = 0;
-    for (const MenuEntry& entry : MenuTable()) {
-        if (entry.Placement == (extended ? PLACE_NORMAL_ONLY : PLACE_EXTENDED_ONLY)) continue;
-        if (entry.Placement == PLACE_IN_RESTORE && !(extended && restore)) continue;
-        HMENU target = entry.Placement == PLACE_IN_RESTORE ? restore : sub;
-        UINT& count = entry.Placement == PLACE_IN_RESTORE ? restoreCount : subCount;
-        if (entry.Kind == CMD_SEPARATOR) {
-            InsertMenuW(target, count++, MF_SEPARATOR | MF_BYPOSITION, 0, nullptr);
-        } else if (entry.Kind == CMD_SUBMENU) {
-            restore = CreatePopupMenu();
-            if (restore) AddMenuItem(sub, subCount++, reinterpret_cast<UINT_PTR>(restore), entry);
-        } else {
-            AddMenuItem(target, count++, id++, entry);
+        HMENU sub = CreatePopupMenu();
+        if (!sub) return E_OUTOFMEMORY;
+        HMENU restore = nullptr;
+        UINT id = idCmdFirst, subCount = 0, restoreCount = 0;
+        for (const MenuEntry& entry : MenuTable()) {
+            if (entry.Placement == (extended ? PLACE_NORMAL_ONLY : PLACE_EXTENDED_ONLY)) continue;
+            if (entry.Placement == PLACE_IN_RESTORE && !(extended && restore)) continue;
+            HMENU target = entry.Placement == PLACE_IN_RESTORE ? restore : sub;
+            UINT& count = entry.Placement == PLACE_IN_RESTORE ? restoreCount : subCount;
+            if (entry.Kind == CMD_SEPARATOR) {
+                InsertMenuW(target, count++, MF_SEPARATOR | MF_BYPOSITION, 0, nullptr);
+            } else if (entry.Kind == CMD_SUBMENU) {
+                restore = CreatePopupMenu();
+                if (restore) AddMenuItem(sub, subCount++, reinterpret_cast<UINT_PTR>(restore), entry);
+            } else {
+                AddMenuItem(target, count++, id++, entry);
+            }
         }
-    }
 
-    InsertMenuW(hmenu, indexMenu, MF_BYPOSITION | MF_POPUP, reinterpret_cast<UINT_PTR>(sub), kMenuCaption);
-    AttachPicture(hmenu, indexMenu, BitmapFromResourceIcon(IDI_MENU));
-    return MAKE_HRESULT(SEVERITY_SUCCESS, FACILITY_NULL, used);
+        InsertMenuW(hmenu, indexMenu, MF_BYPOSITION | MF_POPUP, reinterpret_cast<UINT_PTR>(sub), kMenuCaption);
+        AttachPicture(hmenu, indexMenu, BitmapFromResourceIcon(IDI_MENU));
+        return MAKE_HRESULT(SEVERITY_SUCCESS, FACILITY_NULL, used);
+    });
 }
 
 STDMETHODIMP CSimpleShlExt::InvokeCommand(CMINVOKECOMMANDINFO* pici) {
-    if (!pici) return E_INVALIDARG;
-    WriteListFile(m_vecFiles);
-    const UINT_PTR verb = reinterpret_cast<UINT_PTR>(pici->lpVerb);
-    if (HIWORD(static_cast<DWORD>(verb)) != 0) return E_INVALIDARG;
-    const size_t offset = LOWORD(static_cast<DWORD>(verb));
-    if (offset >= m_vecCommands.size()) return E_INVALIDARG;
-    return StartCommand(m_vecCommands[offset]) ? S_OK : E_INVALIDARG;
+    return Guarded([&]() -> HRESULT {
+        if (!pici) return E_INVALIDARG;
+        WriteListFile(m_vecFiles);
+        const UINT_PTR verb = reinterpret_cast<UINT_PTR>(pici->lpVerb);
+        if (HIWORD(static_cast<DWORD>(verb)) != 0) return E_INVALIDARG;
+        const size_t offset = LOWORD(static_cast<DWORD>(verb));
+        if (offset >= m_vecCommands.size()) return E_INVALIDARG;
+        return StartCommand(m_vecCommands[offset]) ? S_OK : E_INVALIDARG;
+    });
 }
 
 // The commands have no verbs and no help texts.

@@ -5,6 +5,7 @@
 #include <new>
 #include <vector>
 
+#include "ComGuard.h"
 #include "Guids.h"
 #include "MenuTable.h"
 #include "ProgramStart.h"
@@ -12,19 +13,6 @@
 
 namespace shlext {
 namespace {
-
-// Runs a method's body; an exception (only allocation can throw here) never leaves
-// through the COM interface.
-template <typename Body>
-HRESULT Guarded(Body body) noexcept {
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
-}
 
 // A copy of the text for the caller, who frees it with CoTaskMemFree.
 HRESULT ReturnText(const std::wstring& text, LPWSTR* out) {

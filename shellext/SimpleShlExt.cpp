@@ -1,5 +1,6 @@
 #include "SimpleShlExt.h"
 
+#include "ComGuard.h"
 #include "Guids.h"
 #include "IconLocation.h"
 #include "ProgramStart.h"
@@ -48,9 +49,11 @@ STDMETHODIMP CSimpleShlExt::GetClassID(CLSID*) { return E_NOTIMPL; }
 STDMETHODIMP CSimpleShlExt::IsDirty() { return E_NOTIMPL; }
 
 STDMETHODIMP CSimpleShlExt::Load(LPCOLESTR pszFileName, DWORD) {
-    // The whole path is kept: a cut one could name another file.
-    m_szFile = pszFileName ? pszFileName : L"";
-    return S_OK;
+    return Guarded([&]() -> HRESULT {
+        // The whole path is kept: a cut one could name another file.
+        m_szFile = pszFileName ? pszFileName : L"";
+        return S_OK;
+    });
 }
 
 STDMETHODIMP CSimpleShlExt::Save(LPCOLESTR, BOOL) { return E_NOTIMPL; }
@@ -73,17 +76,19 @@ bool CopyWhole(const std::wstring& text, PWSTR buffer, UINT cchMax) {
 }  // namespace
 
 STDMETHODIMP CSimpleShlExt::GetIconLocation(UINT, PWSTR pszIconFile, UINT cchMax, int* piIndex, UINT* pwFlags) {
-    if (!pszIconFile || !piIndex || !pwFlags) return E_POINTER;
-    // A marked file: the stream itself is the icon file. A stream path that would not
-    // fit is treated as absent, so it is not even opened.
-    if (!m_szFile.empty() && m_szFile.size() + wcslen(kIconStreamSuffix) + 1 <= cchMax &&
-        IconStreamExists(m_szFile)) {
-        CopyWhole(m_szFile + kIconStreamSuffix, pszIconFile, cchMax);
-        *piIndex = 0;
-        *pwFlags = GIL_DONTCACHE;
-        return S_OK;
-    }
-    return GetTypeIconLocation(pszIconFile, cchMax, piIndex, pwFlags);
+    return Guarded([&]() -> HRESULT {
+        if (!pszIconFile || !piIndex || !pwFlags) return E_POINTER;
+        // A marked file: the stream itself is the icon file. A stream path that would not
+        // fit is treated as absent, so it is not even opened.
+        if (!m_szFile.empty() && m_szFile.size() + wcslen(kIconStreamSuffix) + 1 <= cchMax &&
+            IconStreamExists(m_szFile)) {
+            CopyWhole(m_szFile + kIconStreamSuffix, pszIconFile, cchMax);
+            *piIndex = 0;
+            *pwFlags = GIL_DONTCACHE;
+            return S_OK;
+        }
+        return GetTypeIconLocation(pszIconFile, cchMax, piIndex, pwFlags);
+    });
 }
 
 // The answer for a file without icon stream: its type's DefaultIcon. When there is no

@@ -283,12 +283,12 @@ def check_identity_action(log, action, after, before=None):
     """The installer ran the service program's identity package step, in its place (Wine has no
     package manager, so the step's own answer there is that the feature is not present)."""
     lines = log.splitlines()
-    at = lambda name: next((i for i, l in enumerate(lines) if re.search(r'Doing action: %s\b' % name, l)), -1)  # noqa: E731
+    at = lambda name: next((i for i, l in enumerate(lines) if re.search(r'(Doing action: |Action start [0-9:]+: )%s\b' % name, l)), -1)  # noqa: E731
     ran, start, end = at(action), at(after) if after else -1, at(before) if before else len(lines)
     ended = any(re.search(r'Action ended.*%s\. Return value 1' % action, l) for l in lines)
     check('%s ran %s and succeeded' % (action, 'after ' + after if after else 'before ' + before),
           ran >= 0 and start < ran < end and ended,
-          '\n'.join(l for l in lines if action in l or 'Doing action' in l)[-2000:])
+          '\n'.join(l for l in lines if action in l or 'Action start' in l)[-2000:])
 
 
 def main():
