@@ -204,8 +204,8 @@ bool TPackageRegistration::NotPresent(const wchar_t* what, PackageAnswer& answer
 
 PackageAnswer TPackageRegistration::Register(const std::wstring& packagePath, const std::wstring& externalFolder) {
     const std::wstring what = std::wstring(L"Registering the package ") + kIdentityPackageName;
-    PackageAnswer answer;
-    if (NotPresent(what.c_str(), answer)) return answer;
+    // The arguments are checked first, wherever the step runs: the installer passes the same
+    // command line to every Windows, and a wrong one is a fault of the package.
     const std::wstring folder = FolderWithoutTrailer(externalFolder);
     const DWORD packageAttributes = IsAbsolute(packagePath) ? host_.FileAttributes(packagePath) : INVALID_FILE_ATTRIBUTES;
     if (packageAttributes == INVALID_FILE_ATTRIBUTES || (packageAttributes & FILE_ATTRIBUTE_DIRECTORY))
@@ -213,6 +213,8 @@ PackageAnswer TPackageRegistration::Register(const std::wstring& packagePath, co
     const DWORD folderAttributes = IsAbsolute(folder) ? host_.FileAttributes(folder) : INVALID_FILE_ATTRIBUTES;
     if (folderAttributes == INVALID_FILE_ATTRIBUTES || !(folderAttributes & FILE_ATTRIBUTE_DIRECTORY))
         return {2, true, what + L" failed: \"" + externalFolder + L"\" is not the full path of a folder"};
+    PackageAnswer answer;
+    if (NotPresent(what.c_str(), answer)) return answer;
     StepResult removal = RunScript(RemovalScript(kIdentityPackageName), false);
     if (removal.Kind != Step::Done)
         return {1, true, what + L" failed: removing the earlier registration: " + removal.Detail};

@@ -291,6 +291,21 @@ def check_identity_action(log, action, after, before=None):
           '\n'.join(l for l in lines if action in l or 'Action start' in l)[-2000:])
 
 
+def check_identity_command():
+    """The package's own registration command line, its properties resolved as the installer
+    resolves them, names the installed identity package and folder: the service program takes
+    it and answers that Wine has no package manager (the action's result is not looked at by
+    the installer, so a wrong argument would go unseen there)."""
+    with open(os.path.join(PACKAGES, 'Vantrel-%s-x64.wxs' % VERSION), encoding='utf-8') as f:
+        command = re.search(r'Id="RegisterIdentityPackage"[^>]*ExeCommand="([^"]*)"', f.read()).group(1)
+    command = command.replace('&quot;', '"').replace('[#VantrelIdentityMsix]', PROGRAM_DIR + '\\VantrelIdentity.msix') \
+                     .replace('[INSTALLDIR]', PROGRAM_DIR + '\\')
+    args = [q or w for q, w in re.findall(r'"([^"]*)"|(\S+)', command)]
+    p = wine(PROGRAM_DIR + '\\VantrelRegistrator.exe', *args)
+    check('the registration command the package runs is taken, and says the feature is not present here',
+          p.returncode == 0 and 'feature not present' in p.stdout, '%s\nexit %d: %s%s' % (args, p.returncode, p.stdout, p.stderr))
+
+
 def main():
     print('== package %s: Vantrel-%s-%s.msi in a %s prefix' % (ARCH, VERSION, ARCH, env['WINEARCH']))
     if ARCH == 'x86' and not RUNS_32BIT:
@@ -352,6 +367,7 @@ def main():
         return
     if ARCH == 'x64':
         check_identity_action(log, 'RegisterIdentityPackage', 'InstallFiles')
+        check_identity_command()
     after = registry()
 
     expected = sorted(os.path.relpath(os.path.join(r, n), DIST) for r, _, ns in os.walk(DIST) for n in ns)

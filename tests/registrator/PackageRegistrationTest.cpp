@@ -131,7 +131,7 @@ TEST(PackageRegistration, ThePackageManagerOutOfReachIsQuiet) {
     for (const ProcessOutcome& probe : probes) {
         RecordingHost host;
         host.Answers = {probe};
-        PackageAnswer a = TPackageRegistration(host).Register(L"x", L"y");
+        PackageAnswer a = TPackageRegistration(host).Register(kPackage, kFolder);
         EXPECT_EQ(a.ExitCode, 0) << a.Text;
         EXPECT_TRUE(Has(a.Text, L"feature not present") && Has(a.Text, L"cannot be reached")) << a.Text;
         EXPECT_EQ(host.Scripts.size(), 1u);
@@ -165,13 +165,13 @@ TEST(PackageRegistration, RealFailuresEndNonZeroWithTheirReason) {
     }
 }
 
-TEST(PackageRegistration, PathsThatAreNotThereChangeNothing) {
+TEST(PackageRegistration, PathsThatAreNotThereAreRefusedBeforeAnythingRuns) {
     for (const auto& [package, folder] : std::vector<std::pair<std::wstring, std::wstring>>{
              {L"x", L"y"}, {kFolder + L"\\Other.msix", kFolder}, {kFolder, kFolder}, {kPackage, kPackage}}) {
         RecordingHost host;
         PackageAnswer a = TPackageRegistration(host).Register(package, folder);
         EXPECT_EQ(a.ExitCode, 2) << a.Text;
-        EXPECT_EQ(host.Scripts.size(), 1u) << "only the probe may run";
+        EXPECT_TRUE(host.Scripts.empty()) << "nothing may run";
     }
 }
 
@@ -197,7 +197,8 @@ TEST(WindowsPackageHost, WinesPowerShellOrNoneIsOutOfReach) {
     RaisedBuildHost host;
     for (const std::wstring& system : {host.System, std::wstring(L"C:\\no-such-windows\\System32")}) {
         host.System = system;
-        PackageAnswer a = TPackageRegistration(host).Register(L"C:\\no-such-folder\\Vantrel.msix", L"C:\\no-such-folder");
+        const std::wstring dist = testsupport::DistFolder();
+        PackageAnswer a = TPackageRegistration(host).Register(dist + L"\\VantrelRegistrator.exe", dist);
         EXPECT_EQ(a.ExitCode, 0) << a.Text;
         EXPECT_TRUE(Has(a.Text, L"cannot be reached")) << a.Text;
     }
@@ -206,12 +207,17 @@ TEST(WindowsPackageHost, WinesPowerShellOrNoneIsOutOfReach) {
 TEST(VantrelRegistrator, PackageStepsUnderWineSayTheFeatureIsNotPresent) {
     TWindowsPackageHost host;
     const std::wstring exe = testsupport::DistFolder() + L"\\VantrelRegistrator.exe";
-    for (const wchar_t* args : {L"--register-package x y", L"--unregister-package"}) {
+    // The installer's form of the folder, "<folder>.", and any file as the package.
+    const std::wstring registration =
+        L"--register-package \"" + exe + L"\" \"" + testsupport::DistFolder() + L"\\.\"";
+    for (const std::wstring& args : {registration, std::wstring(L"--unregister-package")}) {
         ProcessOutcome run = host.Run(exe, L"\"" + exe + L"\" " + args);
         EXPECT_EQ(run.ExitCode, 0u) << run.Output;
         EXPECT_TRUE(Has(run.Output, L"feature not present")) << run.Output;
     }
+    // Wrong arguments are refused here too, where the feature is absent.
     EXPECT_EQ(host.Run(exe, L"\"" + exe + L"\" --register-package x").ExitCode, 2u);
+    EXPECT_EQ(host.Run(exe, L"\"" + exe + L"\" --register-package x y").ExitCode, 2u);
 }
 
 }  // namespace
