@@ -297,8 +297,10 @@ def check_identity_command():
     it and answers that Wine has no package manager (the action's result is not looked at by
     the installer, so a wrong argument would go unseen there)."""
     with open(os.path.join(PACKAGES, 'Vantrel-%s-x64.wxs' % VERSION), encoding='utf-8') as f:
-        command = re.search(r'Id="RegisterIdentityPackage"[^>]*ExeCommand="([^"]*)"', f.read()).group(1)
-    command = command.replace('&quot;', '"').replace('[#VantrelIdentityMsix]', PROGRAM_DIR + '\\VantrelIdentity.msix') \
+        found = re.search(r'Id="RegisterIdentityPackage"[^>]*ExeCommand=(?:"([^"]*)"|\'([^\']*)\')', f.read())
+    if not check('the package has its identity registration command', found is not None):
+        return
+    command = (found.group(1) or found.group(2)).replace('&quot;', '"').replace('[#VantrelIdentityMsix]', PROGRAM_DIR + '\\VantrelIdentity.msix') \
                      .replace('[INSTALLDIR]', PROGRAM_DIR + '\\')
     args = [q or w for q, w in re.findall(r'"([^"]*)"|(\S+)', command)]
     p = wine(PROGRAM_DIR + '\\VantrelRegistrator.exe', *args)
