@@ -271,7 +271,9 @@ TEST(FailureReport, HoldsTheFailureAndPlausibleSystemDetails) {
     EXPECT_GT(total, 0);
     EXPECT_EQ(total, static_cast<long long>(own.ullTotalPhys / (1024 * 1024)));
     EXPECT_GE(available, 0);
-    if (own.ullAvailPhys <= own.ullTotalPhys) EXPECT_LE(available, total);
+    if (own.ullAvailPhys <= own.ullTotalPhys) {
+        EXPECT_LE(available, total);
+    }
 
     const int monitors = GetSystemMetrics(SM_CMONITORS);
     EXPECT_EQ(Number(Field(report, L"Monitors")), monitors);
@@ -336,7 +338,9 @@ TEST(FailureDialog, StartsFoldedUnfoldsOnDetailsCopiesTheReportAndCloses) {
         // The Details button pressed, it has the focus: Enter presses it again and folds.
         EXPECT_EQ(FocusOfThread(dialog), details);
         PressKey(VK_RETURN);
-        EXPECT_TRUE(WaitFor([&] { return !IsWindowVisible(report); }));
+        // The dialog's thread hides the report, then shrinks the window: wait for both (a
+        // slow machine reads in between).
+        EXPECT_TRUE(WaitFor([&] { return !IsWindowVisible(report) && WindowSize(dialog).cy == folded.cy; }));
         EXPECT_FALSE(IsWindowVisible(save));
         EXPECT_EQ(WindowSize(dialog).cy, folded.cy);
         EXPECT_TRUE(IsWindow(dialog));
